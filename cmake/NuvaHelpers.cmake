@@ -1,0 +1,28 @@
+# Warnings for our own targets.
+function(nuva_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+endfunction()
+
+# nuva_add_library(NAME SOURCES... [DEPS ...]): a static library nuva_NAME with
+# the alias nuva::NAME, its include root at src/.
+function(nuva_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(nuva_${name} STATIC ${ARG_SOURCES})
+  add_library(nuva::${name} ALIAS nuva_${name})
+  target_include_directories(nuva_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(nuva_${name} PUBLIC ${ARG_DEPS})
+  nuva_warnings(nuva_${name})
+endfunction()
+
+# nuva_add_test(NAME SOURCES... [DEPS ...]): one GoogleTest program, run by
+# ctest (under Wine for the Windows builds); it writes its results as XML to
+# ${CMAKE_BINARY_DIR}/test-results so that the test command can count cases.
+function(nuva_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} nuva_test_support)
+  nuva_warnings(${name})
+  add_test(NAME ${name}
+           COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/test-results/${name}.xml)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+endfunction()

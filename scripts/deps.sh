@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on Debian 12, only what is missing.
+# Needs root (or sudo) and the package mirrors only when something is missing.
+set -euo pipefail
+
+packages=(
+  cmake make g++ clang libclang-rt-14-dev
+  googletest libgtest-dev libbenchmark-dev zlib1g-dev
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
+  wine64 wine libwine-dev
+  python3 p7zip-full
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# The Chinese locale is not needed: Wine takes code page 936 from LC_ALL alone.
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "deps: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

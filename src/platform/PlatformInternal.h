@@ -1,0 +1,14 @@
+// What each platform implementation provides to the common platform code;
+// not part of the seam.
+#pragma once
+
+#include "platform/Errors.h"
+
+namespace nuva::internal {
+
+// The default user-interface behaviour of the platform.
+int DefaultMessageBox(const AnsiString& text, const AnsiString& caption, unsigned flags);
+void DefaultProcessMessages();
+void DefaultBusyCursor(bool busy);
+
+}  // namespace nuva::internal

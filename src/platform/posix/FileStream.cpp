@@ -1,0 +1,98 @@
+// TFileStream on POSIX: a file descriptor. Share modes have no POSIX
+// counterpart and are ignored.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "platform/Platform.h"
+#include "platform/Stream.h"
+#include "platform/posix/PosixInternal.h"
+
+namespace nuva {
+
+TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
+    : fileName_(fileName), handle_(-1) {
+    std::string disk = posix::ToDisk(fileName);
+    if ((mode & 0xFF00) == fmCreate) {
+        handle_ = open(disk.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (handle_ < 0) throw EFCreateError(fileName, LastErrorText());
+        return;
+    }
+    int flags = O_CLOEXEC;
+    switch (mode & 3) {
+        case fmOpenWrite: flags |= O_WRONLY; break;
+        case fmOpenReadWrite: flags |= O_RDWR; break;
+        default: flags |= O_RDONLY; break;
+    }
+    handle_ = open(disk.c_str(), flags);
+    if (handle_ >= 0) {
+        struct stat st;
+        if (fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
+            close(static_cast<int>(handle_));
+            handle_ = -1;
+            errno = EISDIR;
+        }
+    }
+    if (handle_ < 0) throw EFOpenError(fileName, LastErrorText());
+}
+
+TFileStream::~TFileStream() {
+    if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    int64_t total = 0;
+    while (total < count) {
+        size_t chunk = static_cast<size_t>(std::min<int64_t>(count - total, INT_MAX));
+        ssize_t n = read(static_cast<int>(handle_), static_cast<char*>(buffer) + total, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        total += n;
+    }
+    return total;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    int64_t total = 0;
+    while (total < count) {
+        size_t chunk = static_cast<size_t>(std::min<int64_t>(count - total, INT_MAX));
+        ssize_t n = write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        total += n;
+    }
+    return total;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+    return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
+}
+
+bool TFileStream::Truncate() {
+    off_t here = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+    return here >= 0 && ftruncate(static_cast<int>(handle_), here) == 0;
+}
+
+bool TFileStream::FlushToDisk() { return fsync(static_cast<int>(handle_)) == 0; }
+
+int32_t TFileStream::GetDosTime() {
+    struct stat st;
+    if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
+    return static_cast<int32_t>(posix::TimeToDos(st.st_mtime));
+}
+
+bool TFileStream::SetDosTime(uint32_t dosDateTime) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = posix::DosToTime(dosDateTime);
+    times[1].tv_nsec = 0;
+    return futimens(static_cast<int>(handle_), times) == 0;
+}
+
+}  // namespace nuva

@@ -1,0 +1,166 @@
+// Files and directories on POSIX. Paths arrive in the system code page and
+// are converted to UTF-8 (the names on disk) at each system call; names read
+// from a directory are converted back. Attributes are derived: 0x20 archive
+// for files, 0x10 directory, 0x01 read-only when the owner may not write.
+// File times are `mtime` in local time, encoded as DOS date/time.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Platform.h"
+#include "platform/posix/PosixInternal.h"
+
+namespace nuva {
+
+const char PathDelim = '/';
+const bool HasDriveColons = false;
+
+namespace posix {
+
+std::string ToDisk(const AnsiString& path) { return AnsiToUtf8(path); }
+
+uint32_t AttributesOf(const struct stat& st) {
+    uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+    if (!(st.st_mode & S_IWUSR)) attributes |= faReadOnly;
+    return attributes;
+}
+
+uint32_t TimeToDos(time_t t) {
+    struct tm lt;
+    if (!localtime_r(&t, &lt)) return 0;
+    int year = lt.tm_year + 1900;
+    if (year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
+    if (year > 2107) year = 2107;
+    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (lt.tm_mon + 1) << 5 | lt.tm_mday);
+    uint32_t time = static_cast<uint32_t>(lt.tm_hour << 11 | lt.tm_min << 5 | lt.tm_sec / 2);
+    return date << 16 | time;
+}
+
+time_t DosToTime(uint32_t dos) {
+    struct tm lt;
+    std::memset(&lt, 0, sizeof lt);
+    uint32_t date = dos >> 16;
+    uint32_t time = dos & 0xFFFF;
+    lt.tm_year = static_cast<int>((date >> 9) + 1980 - 1900);
+    lt.tm_mon = static_cast<int>(((date >> 5) & 15)) - 1;
+    lt.tm_mday = static_cast<int>(date & 31);
+    lt.tm_hour = static_cast<int>(time >> 11);
+    lt.tm_min = static_cast<int>((time >> 5) & 63);
+    lt.tm_sec = static_cast<int>((time & 31) * 2);
+    lt.tm_isdst = -1;
+    return mktime(&lt);
+}
+
+}  // namespace posix
+
+using posix::ToDisk;
+
+AnsiString LastErrorText() { return Utf8ToAnsi(std::strerror(errno)); }
+
+bool FileExists(const AnsiString& path) {
+    struct stat st;
+    return !path.empty() && stat(ToDisk(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const AnsiString& path) {
+    struct stat st;
+    return !path.empty() && stat(ToDisk(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const AnsiString& path) {
+    AnsiString dir = ExcludeTrailingPathDelimiter(path);
+    if (dir.empty()) return false;
+    if (DirectoryExists(dir)) return true;
+    AnsiString parent = ExcludeTrailingPathDelimiter(ExtractFilePath(dir));
+    if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
+    return mkdir(ToDisk(dir).c_str(), 0777) == 0 || DirectoryExists(dir);
+}
+
+bool RemoveDir(const AnsiString& path) { return rmdir(ToDisk(path).c_str()) == 0; }
+
+bool DeleteFile(const AnsiString& path) {
+    return !DirectoryExists(path) && unlink(ToDisk(path).c_str()) == 0;
+}
+
+bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
+    return rename(ToDisk(from).c_str(), ToDisk(to).c_str()) == 0;
+}
+
+int32_t GetFileAttributes(const AnsiString& path) {
+    struct stat st;
+    if (path.empty() || stat(ToDisk(path).c_str(), &st) != 0) return -1;
+    return static_cast<int32_t>(posix::AttributesOf(st));
+}
+
+bool SetFileAttributes(const AnsiString& path, uint32_t attributes) {
+    struct stat st;
+    std::string disk = ToDisk(path);
+    if (stat(disk.c_str(), &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & faReadOnly)
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else
+        mode |= S_IWUSR;
+    return chmod(disk.c_str(), mode) == 0;
+}
+
+int32_t FileAgeDos(const AnsiString& path) {
+    struct stat st;
+    if (path.empty() || stat(ToDisk(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    return static_cast<int32_t>(posix::TimeToDos(st.st_mtime));
+}
+
+bool SetFileAgeDos(const AnsiString& path, uint32_t dosDateTime) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = posix::DosToTime(dosDateTime);
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, ToDisk(path).c_str(), times, 0) == 0;
+}
+
+AnsiString TempDirectory() {
+    const char* env = std::getenv("TMPDIR");
+    AnsiString dir = env && *env ? Utf8ToAnsi(env) : AnsiString("/tmp");
+    return IncludeTrailingPathDelimiter(dir);
+}
+
+AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix) {
+    AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
+    std::string pattern = ToDisk(base + prefix) + "XXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) return AnsiString();
+    close(fd);
+    return Utf8ToAnsi(pattern);
+}
+
+AnsiString ShortPathName(const AnsiString& path) { return path; }
+
+std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir) {
+    std::vector<TDirEntry> entries;
+    std::string disk = ToDisk(dir);
+    DIR* d = opendir(disk.c_str());
+    if (!d) return entries;
+    if (disk.empty() || disk.back() != '/') disk += '/';
+    while (struct dirent* e = readdir(d)) {
+        TDirEntry entry;
+        entry.name = Utf8ToAnsi(e->d_name);
+        struct stat st;
+        if (stat((disk + e->d_name).c_str(), &st) != 0) continue;
+        entry.attributes = posix::AttributesOf(st);
+        entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+        entry.dosTime = posix::TimeToDos(st.st_mtime);
+        entries.push_back(std::move(entry));
+    }
+    closedir(d);
+    return entries;
+}
+
+}  // namespace nuva

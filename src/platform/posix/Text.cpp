@@ -1,0 +1,101 @@
+// System code page on POSIX: GBK through iconv, fixed. Upper-casing changes
+// ASCII a-z only; ANSI and OEM are the same code page (936), so the OEM
+// conversions are the identity.
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Platform.h"
+
+namespace nuva {
+
+namespace {
+
+// Converts `in` from one iconv encoding to another. Bytes that cannot be
+// converted are replaced by '?' (U+003F) and skipped, as the Windows
+// conversions replace them with the default character.
+std::string Convert(const char* to, const char* from, const char* in, size_t inLen,
+                    size_t unitSize) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
+    std::string out;
+    out.resize(inLen * 4 + 16);
+    char* src = const_cast<char*>(in);
+    size_t srcLeft = inLen;
+    size_t used = 0;
+    while (srcLeft > 0) {
+        char* dst = &out[used];
+        size_t dstLeft = out.size() - used;
+        size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        used = out.size() - dstLeft;
+        if (r != static_cast<size_t>(-1)) break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        // EILSEQ or EINVAL: replace one input unit by '?' in the target encoding.
+        size_t skip = std::min(srcLeft, unitSize);
+        src += skip;
+        srcLeft -= skip;
+        static const char16_t kQuestion16 = u'?';
+        if (std::strcmp(to, "UTF-16LE") == 0) {
+            if (out.size() - used < 2) out.resize(out.size() * 2 + 2);
+            std::memcpy(&out[used], &kQuestion16, 2);
+            used += 2;
+        } else {
+            if (out.size() - used < 1) out.resize(out.size() * 2 + 1);
+            out[used++] = '?';
+        }
+    }
+    // Flush any shift state.
+    char* dst = &out[used];
+    size_t dstLeft = out.size() - used;
+    iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    used = out.size() - dstLeft;
+    iconv_close(cd);
+    out.resize(used);
+    return out;
+}
+
+}  // namespace
+
+unsigned SystemCodePage() { return 936; }
+
+bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+WideString AnsiToWide(const AnsiString& s) {
+    if (s.empty()) return WideString();
+    std::string bytes = Convert("UTF-16LE", "GBK", s.data(), s.size(), 1);
+    WideString w(bytes.size() / 2, u'\0');
+    std::memcpy(w.data(), bytes.data(), w.size() * 2);
+    return w;
+}
+
+AnsiString WideToAnsi(const WideString& s) {
+    if (s.empty()) return AnsiString();
+    return Convert("GBK", "UTF-16LE", reinterpret_cast<const char*>(s.data()), s.size() * 2, 2);
+}
+
+std::string AnsiToUtf8(const AnsiString& s) {
+    if (s.empty()) return std::string();
+    return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
+}
+
+AnsiString Utf8ToAnsi(const std::string& s) {
+    if (s.empty()) return AnsiString();
+    return Convert("GBK", "UTF-8", s.data(), s.size(), 1);
+}
+
+void UpperCaseBuffer(char* buffer, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (buffer[i] >= 'a' && buffer[i] <= 'z') buffer[i] = static_cast<char>(buffer[i] - 32);
+}
+
+AnsiString AnsiToOem(const AnsiString& s) { return s; }
+
+AnsiString OemToAnsi(const AnsiString& s) { return s; }
+
+}  // namespace nuva
