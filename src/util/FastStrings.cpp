@@ -24,10 +24,6 @@ struct TUpperCaseMap {
     }
 };
 
-// Touches the map while the library is loaded, so that it is built before
-// any caller runs.
-const uint8_t* const kMapAtLoad = UpperCaseMap();
-
 struct TIdentity {
     uint8_t operator()(char c) const { return static_cast<uint8_t>(c); }
 };
@@ -130,6 +126,9 @@ class TOutput {
 }  // namespace
 
 const uint8_t* UpperCaseMap() {
+    // Built on the first call rather than while the library is being loaded:
+    // the Windows upper-casing lives in user32, which a loader-time call
+    // should not rely on.
     static const TUpperCaseMap map;
     return map.map;
 }

@@ -25,8 +25,8 @@ using TSkipTable = int32_t[256];
 inline constexpr size_t kNoMatch = static_cast<size_t>(-1);
 
 // The upper-case form of every byte in the system code page: the bytes
-// 0..255 passed once through the platform's upper-casing. Built on first use
-// (the library's start-up touches it), shared and read-only.
+// 0..255 passed once through the platform's upper-casing. Built once, on
+// first use; shared and read-only.
 const uint8_t* UpperCaseMap();
 
 // Fills `table` for `pattern` of `patternLen` bytes. Raises Exception
