@@ -82,11 +82,22 @@ TEST(XmlEscapeTest, OnePassEqualsTheFiveReplacesOnRandomText) {
 // Attributes
 // ---------------------------------------------------------------------------
 
+struct AttributeCase {
+    std::string text;
+    Lines lines;
+};
+
+void CheckAttributes(const std::vector<AttributeCase>& cases) {
+    for (const AttributeCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::unique_ptr<TStringList> list = ParseAttributes(c.text);
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(LinesOf(list.get()), c.lines);
+    }
+}
+
 TEST(ParseAttributesTest, Table) {
-    struct Case {
-        std::string text;
-        Lines lines;
-    } cases[] = {
+    CheckAttributes({
         {"id=\"1\" name=\"x\"", {"id=1", "name=x"}},
         {"id = \"1\" name=\"x\"", {"id =1", "name=x"}},
         {"  id=\"1\"  ", {"id=1"}},
@@ -97,34 +108,19 @@ TEST(ParseAttributesTest, Table) {
         {"noequals", {}},
         {"   ", {}},
         {"a=b=c", {"a=", "="}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::unique_ptr<TStringList> list = ParseAttributes(c.text);
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(LinesOf(list.get()), c.lines);
-    }
+    });
     EXPECT_EQ(ParseAttributes(""), nullptr);
 }
 
 // "a=" ends right after the "=": there is no opening quote to drop.
 TEST(ParseAttributesTest, NameWithNothingAfterTheEqualsSignGivesAnEmptyValue) {
-    struct Case {
-        std::string text;
-        Lines lines;
-    } cases[] = {
+    CheckAttributes({
         {"a=", {"a="}},
         {"a=  ", {"a="}},
         {"=", {"="}},
         {"a=\"x", {"a="}},
         {"a=\"1\" b=", {"a=1", "b="}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::unique_ptr<TStringList> list = ParseAttributes(c.text);
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(LinesOf(list.get()), c.lines);
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
