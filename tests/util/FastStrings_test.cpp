@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "util/FastStrings.h"
@@ -63,6 +64,7 @@ TEST(FastStringsTest, EmptyPatternRaisesTheGeneralError) {
             ADD_FAILURE() << "no error";
         } catch (const Exception& e) {
             EXPECT_STREQ(e.what(), "BufferLen is 0");
+            EXPECT_EQ(typeid(e), typeid(Exception));
         }
     }
 }
