@@ -204,7 +204,7 @@ TBusyCursorHandler SetBusyCursorHandler(TBusyCursorHandler handler);
 
 // Shows the busy cursor for the lifetime of the object.
 class TBusyCursorScope {
-public:
+  public:
     TBusyCursorScope() { SetBusyCursor(true); }
     ~TBusyCursorScope() { SetBusyCursor(false); }
     TBusyCursorScope(const TBusyCursorScope&) = delete;

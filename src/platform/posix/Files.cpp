@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace nuva {
@@ -24,7 +25,9 @@ const bool HasDriveColons = false;
 
 namespace posix {
 
-std::string ToDisk(const AnsiString& path) { return AnsiToUtf8(path); }
+std::string ToDisk(const AnsiString& path) {
+    return AnsiToUtf8(path);
+}
 
 uint32_t AttributesOf(const struct stat& st) {
     uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
@@ -62,7 +65,17 @@ time_t DosToTime(uint32_t dos) {
 
 using posix::ToDisk;
 
-AnsiString LastErrorText() { return Utf8ToAnsi(std::strerror(errno)); }
+namespace internal {
+
+bool CreateSingleDirectory(const AnsiString& path) {
+    return mkdir(ToDisk(path).c_str(), 0777) == 0;
+}
+
+}  // namespace internal
+
+AnsiString LastErrorText() {
+    return Utf8ToAnsi(std::strerror(errno));
+}
 
 bool FileExists(const AnsiString& path) {
     struct stat st;
@@ -74,16 +87,9 @@ bool DirectoryExists(const AnsiString& path) {
     return !path.empty() && stat(ToDisk(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const AnsiString& path) {
-    AnsiString dir = ExcludeTrailingPathDelimiter(path);
-    if (dir.empty()) return false;
-    if (DirectoryExists(dir)) return true;
-    AnsiString parent = ExcludeTrailingPathDelimiter(ExtractFilePath(dir));
-    if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
-    return mkdir(ToDisk(dir).c_str(), 0777) == 0 || DirectoryExists(dir);
+bool RemoveDir(const AnsiString& path) {
+    return rmdir(ToDisk(path).c_str()) == 0;
 }
-
-bool RemoveDir(const AnsiString& path) { return rmdir(ToDisk(path).c_str()) == 0; }
 
 bool DeleteFile(const AnsiString& path) {
     return !DirectoryExists(path) && unlink(ToDisk(path).c_str()) == 0;
@@ -141,7 +147,9 @@ AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix)
     return Utf8ToAnsi(pattern);
 }
 
-AnsiString ShortPathName(const AnsiString& path) { return path; }
+AnsiString ShortPathName(const AnsiString& path) {
+    return path;
+}
 
 std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir) {
     std::vector<TDirEntry> entries;

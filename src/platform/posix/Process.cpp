@@ -17,7 +17,9 @@ namespace {
 std::mutex overrideMutex;
 AnsiString exeDirectoryOverride;
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -72,7 +74,8 @@ AnsiString GetProfileString(const AnsiString& fileName, const AnsiString& sectio
         if (t.empty() || t[0] == ';') continue;
         if (t[0] == '[') {
             size_t close = t.find(']');
-            std::string name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            std::string name =
+                Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             if (sectionSeen && inSection) return def;  // the first matching section only
             inSection = SameAsciiNoCase(name, wantSection);
             sectionSeen = sectionSeen || inSection;

@@ -62,9 +62,13 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
 
 }  // namespace
 
-unsigned SystemCodePage() { return 936; }
+unsigned SystemCodePage() {
+    return 936;
+}
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+bool IsLeadByte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
 
 WideString AnsiToWide(const AnsiString& s) {
     if (s.empty()) return WideString();
@@ -94,8 +98,12 @@ void UpperCaseBuffer(char* buffer, size_t length) {
         if (buffer[i] >= 'a' && buffer[i] <= 'z') buffer[i] = static_cast<char>(buffer[i] - 32);
 }
 
-AnsiString AnsiToOem(const AnsiString& s) { return s; }
+AnsiString AnsiToOem(const AnsiString& s) {
+    return s;
+}
 
-AnsiString OemToAnsi(const AnsiString& s) { return s; }
+AnsiString OemToAnsi(const AnsiString& s) {
+    return s;
+}
 
 }  // namespace nuva
