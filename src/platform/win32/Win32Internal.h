@@ -6,8 +6,11 @@
 
 #include <windows.h>
 
+#undef AnsiToOem
 #undef DeleteFile
 #undef GetFileAttributes
+#undef GetProfileString
+#undef OemToAnsi
 #undef SetFileAttributes
 
 #include <cstdint>
