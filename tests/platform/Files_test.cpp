@@ -97,18 +97,22 @@ TEST(FilesTest, RemoveDirRemovesOnlyEmptyDirectories) {
     }
 }
 
-TEST(FilesTest, DeleteFileDeletesFilesOnly) {
+TEST(FilesTest, DeleteFileDeletesWritableFilesOnly) {
     TTempDir tmp;
     WriteAll(tmp / kGbkCheng, "x");
+    WriteAll(tmp / "readonly", "x");
+    ASSERT_TRUE(SetFileAttributes(tmp / "readonly", faArchive | faReadOnly));
     ASSERT_TRUE(ForceDirectories(tmp / "dir"));
     const struct {
         AnsiString name;
         bool deleted;
-    } cases[] = {{kGbkCheng, true}, {"dir", false}, {"missing", false}};
-    for (const auto& c : cases)
+    } cases[] = {{kGbkCheng, true}, {"readonly", false}, {"dir", false}, {"missing", false}};
+    for (const auto& c : cases) {
         EXPECT_EQ(DeleteFile(tmp / c.name), c.deleted) << AnsiToUtf8(c.name);
-    EXPECT_FALSE(FileExists(tmp / kGbkCheng));
-    EXPECT_TRUE(DirectoryExists(tmp / "dir"));
+        EXPECT_EQ(GetFileAttributes(tmp / c.name) == -1, c.deleted || c.name == "missing");
+    }
+    ASSERT_TRUE(SetFileAttributes(tmp / "readonly", faArchive));
+    EXPECT_TRUE(DeleteFile(tmp / "readonly"));
 }
 
 TEST(FilesTest, MoveFileReplaceReplacesAnExistingTarget) {
@@ -225,6 +229,7 @@ TEST(FilesTest, UniqueTempFilesAreDistinctAndExist) {
         for (const AnsiString& p : {a, b}) {
             EXPECT_TRUE(FileExists(p)) << p;
             EXPECT_EQ(ExtractFileName(p).substr(0, 3), "TMZ") << p;
+            EXPECT_EQ(ExtractFileExt(p), ".tmp") << p;
             EXPECT_EQ(AnsiUpperCaseAscii(ExtractFilePath(p)), AnsiUpperCaseAscii(c.expectedDir));
             EXPECT_EQ(ReadAll(p), "");
         }
@@ -232,6 +237,18 @@ TEST(FilesTest, UniqueTempFilesAreDistinctAndExist) {
         DeleteFile(b);
     }
     EXPECT_EQ(CreateUniqueTempFile(tmp / "missing", "TMZ"), "");
+}
+
+TEST(FilesTest, UniqueTempFileNamesKeepThreePrefixBytes) {
+    TTempDir tmp;
+    const struct { AnsiString prefix, kept; } cases[] = {{"ABCDEF", "ABC"}, {"Q", "Q"}, {"", ""}};
+    for (const auto& c : cases) {
+        AnsiString name = ExtractFileName(CreateUniqueTempFile(tmp.Path(), c.prefix));
+        ASSERT_GT(name.size(), c.kept.size() + 4) << name;
+        EXPECT_EQ(name.substr(0, c.kept.size()), c.kept) << name;
+        EXPECT_FALSE(c.prefix.size() > 3 && name.substr(0, 4) == c.prefix.substr(0, 4)) << name;
+        EXPECT_EQ(ExtractFileExt(name), ".tmp") << name;
+    }
 }
 
 TEST(FilesTest, TempDirectoryExistsAndEndsWithTheDelimiter) {

@@ -43,6 +43,41 @@ TEST(TextTest, GbkConvertsBothWaysToUtf16AndUtf8) {
     }
 }
 
+// What cannot be converted becomes '?' the same way on both builds.
+TEST(TextTest, UnconvertibleTextBecomesQuestionMarks) {
+    const struct {
+        const char* name;
+        AnsiString gbk;
+        WideString utf16;
+    } toWide[] = {
+        {"lone lead byte at the end", "a\x81", u"a?"},
+        {"lone lead byte alone", "\xD5", u"?"},
+    };
+    for (const auto& c : toWide) {
+        EXPECT_EQ(AnsiToWide(c.gbk), c.utf16) << c.name;
+        EXPECT_EQ(AnsiToUtf8(c.gbk), AnsiToUtf8(WideToAnsi(c.utf16))) << c.name;
+    }
+    const struct {
+        const char* name;
+        WideString utf16;
+        std::string utf8;
+        AnsiString gbk;
+    } toAnsi[] = {
+        {"outside the basic plane: one '?' per unit", u"a\U0001F600b",
+         "a\xF0\x9F\x98\x80"
+         "b",
+         "a??b"},
+        {"lone surrogate", WideString(1, char16_t(0xD800)), "", "?"},
+        {"not in GBK", u"\u0E01", "\xE0\xB8\x81", "?"},  // Thai ko kai
+    };
+    for (const auto& c : toAnsi) {
+        EXPECT_EQ(WideToAnsi(c.utf16), c.gbk) << c.name;
+        if (!c.utf8.empty()) {
+            EXPECT_EQ(Utf8ToAnsi(c.utf8), c.gbk) << c.name;
+        }
+    }
+}
+
 TEST(TextTest, IsLeadByteCoversExactly81ToFE) {
     const struct {
         unsigned char byte;

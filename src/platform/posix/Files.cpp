@@ -91,8 +91,17 @@ bool RemoveDir(const AnsiString& path) {
     return rmdir(ToDisk(path).c_str()) == 0;
 }
 
+// A directory or a read-only file is not deleted, as on Windows (where the
+// read-only attribute protects a file whatever the directory allows).
 bool DeleteFile(const AnsiString& path) {
-    return !DirectoryExists(path) && unlink(ToDisk(path).c_str()) == 0;
+    std::string disk = ToDisk(path);
+    struct stat st;
+    if (stat(disk.c_str(), &st) != 0) return false;
+    if (S_ISDIR(st.st_mode) || (posix::AttributesOf(st) & faReadOnly)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+        return false;
+    }
+    return unlink(disk.c_str()) == 0;
 }
 
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
@@ -138,10 +147,14 @@ AnsiString TempDirectory() {
     return IncludeTrailingPathDelimiter(dir);
 }
 
+// The name has the shape Windows gives it: at most three bytes of the prefix,
+// a unique part, ".tmp".
 AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix) {
+    const size_t kPrefixBytes = 3;
+    const char kSuffix[] = ".tmp";
     AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
-    std::string pattern = ToDisk(base + prefix) + "XXXXXX";
-    int fd = mkstemp(pattern.data());
+    std::string pattern = ToDisk(base + prefix.substr(0, kPrefixBytes)) + "XXXXXX" + kSuffix;
+    int fd = mkstemps(pattern.data(), static_cast<int>(sizeof kSuffix - 1));
     if (fd < 0) return AnsiString();
     close(fd);
     return Utf8ToAnsi(pattern);
