@@ -166,17 +166,5 @@ TEST(FileStreamTest, ReadBufferShortRaisesStreamReadError) {
     f.ReadBuffer(buf, 0);  // nothing asked, nothing missing
 }
 
-TEST(FileStreamTest, LargeTransfersArriveWhole) {
-    TTempDir tmp;
-    std::string data(3 * 1024 * 1024 + 17, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 + (i >> 12));
-    {
-        TFileStream f(tmp / "big", fmCreate);
-        f.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
-        EXPECT_EQ(f.Size(), static_cast<int64_t>(data.size()));
-    }
-    EXPECT_EQ(ReadAll(tmp / "big"), data);
-}
-
 }  // namespace
 }  // namespace nuva

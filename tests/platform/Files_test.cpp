@@ -36,7 +36,7 @@ TEST(FilesTest, ForceDirectoriesCreatesEveryLevel) {
         bool trailingDelimiter;
     } cases[] = {
         {{"a", "b", "c"}, false},
-        {{kGbkCheng, kGbkJin, kGbkZhongWen}, false},
+        {{kGbkZhongWen, kGbkCheng, kGbkJin}, false},  // ends in a 0x5C trail byte
         {{"x" + kGbkCheng, kGbkTrailBar}, true},
         {{"a", "b", "c", "d"}, true},  // below a tree that exists already
     };
@@ -50,7 +50,7 @@ TEST(FilesTest, ForceDirectoriesCreatesEveryLevel) {
             EXPECT_TRUE(DirectoryExists(p)) << AnsiToUtf8(p);
         EXPECT_TRUE(ForceDirectories(path));  // existing: still true
     }
-    EXPECT_EQ(NamesIn(tmp.Path()), (std::set<AnsiString>{"a", kGbkCheng, "x" + kGbkCheng}));
+    EXPECT_EQ(NamesIn(tmp.Path()), (std::set<AnsiString>{"a", kGbkZhongWen, "x" + kGbkCheng}));
 }
 
 TEST(FilesTest, ForceDirectoriesFailsOnAFileAndOnEmpty) {

@@ -8,10 +8,6 @@ namespace {
 
 using namespace nuva::test;
 
-TEST(TextTest, SystemCodePageIsGbk) {
-    EXPECT_EQ(SystemCodePage(), 936u);
-}
-
 struct TConversionCase {
     const char* name;
     AnsiString gbk;
