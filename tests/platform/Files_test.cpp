@@ -293,6 +293,7 @@ TEST(FilesTest, ListDirectoryEntriesRoundTripsGbkNames) {
 TEST(FilesTest, ListDirectoryEntriesOfMissingOrEmptyDirectory) {
     TTempDir tmp;
     EXPECT_TRUE(ListDirectoryEntries(tmp / "missing").empty());
+    EXPECT_TRUE(ListDirectoryEntries("").empty());
     ASSERT_TRUE(ForceDirectories(tmp / "empty"));
     EXPECT_TRUE(NamesIn(tmp / "empty").empty());
 }

@@ -138,6 +138,7 @@ AnsiString ShortPathName(const AnsiString& path) {
 
 std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir) {
     std::vector<TDirEntry> entries;
+    if (dir.empty()) return entries;  // not the current directory
     AnsiString pattern = IncludeTrailingPathDelimiter(dir) + "*.*";
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(pattern.c_str(), &data);
