@@ -38,9 +38,11 @@ uint32_t AttributesOf(const struct stat& st) {
 uint32_t TimeToDos(time_t t) {
     struct tm lt;
     if (!localtime_r(&t, &lt)) return 0;
+    const uint32_t kDosFirst = 0x00210000;  // 1980-01-01 00:00:00
+    const uint32_t kDosLast = 0xFF9FBF7D;   // 2107-12-31 23:59:58
     int year = lt.tm_year + 1900;
-    if (year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
-    if (year > 2107) year = 2107;
+    if (year < 1980) return kDosFirst;
+    if (year > 2107) return kDosLast;
     uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (lt.tm_mon + 1) << 5 | lt.tm_mday);
     uint32_t time = static_cast<uint32_t>(lt.tm_hour << 11 | lt.tm_min << 5 | lt.tm_sec / 2);
     return date << 16 | time;

@@ -28,12 +28,19 @@ AnsiString ErrorText(DWORD code) {
     return result;
 }
 
+// A time outside what DOS can say is clamped to its ends, as on POSIX, so
+// that an existing file always has an age.
 int32_t FileTimeToDos(const FILETIME& utc) {
+    const uint32_t kDosFirst = 0x00210000;  // 1980-01-01 00:00:00
+    const uint32_t kDosLast = 0xFF9FBF7D;   // 2107-12-31 23:59:58
     FILETIME local;
+    SYSTEMTIME st;
     WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time))
-        return -1;
-    return static_cast<int32_t>(static_cast<uint32_t>(date) << 16 | time);
+    if (!FileTimeToLocalFileTime(&utc, &local)) return -1;
+    if (FileTimeToDosDateTime(&local, &date, &time))
+        return static_cast<int32_t>(static_cast<uint32_t>(date) << 16 | time);
+    if (!FileTimeToSystemTime(&local, &st)) return -1;
+    return static_cast<int32_t>(st.wYear < 1980 ? kDosFirst : kDosLast);
 }
 
 bool DosToFileTime(uint32_t dosDateTime, FILETIME* utc) {

@@ -23,8 +23,9 @@ namespace nuva::win32 {
 // trailing line break and period: it follows the period of our own messages.
 AnsiString ErrorText(DWORD code);
 
-// A UTC file time as a local DOS date/time (date in the high word), or -1
-// when it cannot be converted (before 1980 or after 2107).
+// A UTC file time as a local DOS date/time (date in the high word); a time
+// before 1980 or after 2107 gives the first or last DOS time, an invalid one
+// -1.
 int32_t FileTimeToDos(const FILETIME& utc);
 // A local DOS date/time as a UTC file time; false when it is not a valid
 // date.
