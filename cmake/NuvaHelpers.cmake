@@ -22,7 +22,12 @@ function(nuva_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} nuva_test_support)
   nuva_warnings(${name})
-  add_test(NAME ${name}
-           COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/test-results/${name}.xml)
+  set(results ${CMAKE_BINARY_DIR}/test-results/${name}.xml)
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    # Under Wine a path without a drive is relative to the current drive's
+    # working directory; the Linux root is drive Z:.
+    string(REPLACE "/" "\\" results "Z:${results}")
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${results})
   set_tests_properties(${name} PROPERTIES TIMEOUT 900)
 endfunction()

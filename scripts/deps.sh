@@ -9,14 +9,16 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 wine libwine-dev
-  python3 p7zip-full
+  python3 p7zip-full locales
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-# The Chinese locale is not needed: Wine takes code page 936 from LC_ALL alone.
+# Wine takes code page 936 from LC_ALL=zh_CN.UTF-8 alone, but maps Chinese file
+# names to the Unix side only when the C library knows that locale: the win64
+# configure compiles it into the build tree from the sources in `locales`.
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi

@@ -71,17 +71,23 @@ unsigned SystemCodePage();
 // True when `b` starts a double-byte character in the system code page
 // (0x81..0xFE in GBK).
 bool IsLeadByte(unsigned char b);
-// Conversions between the system code page and UTF-16 / UTF-8. Invalid input
-// is replaced the way the platform replaces it; they never throw.
+// Conversions between the system code page and UTF-16 / UTF-8. They never
+// throw. What cannot be converted becomes '?': a lone lead byte at the end,
+// one '?' per UTF-16 unit of a character outside GBK. Codes that Windows maps
+// to the private use area (0xFF, the user-defined areas) are '?' on POSIX.
+// UTF-8 goes through UTF-16 on both platforms.
 WideString AnsiToWide(const AnsiString& s);
 AnsiString WideToAnsi(const WideString& s);
 std::string AnsiToUtf8(const AnsiString& s);
 AnsiString Utf8ToAnsi(const std::string& s);
 // The platform's upper-casing of a buffer in the system code page, in place
 // (`CharUpperBuffA`). Applied once to the bytes 0..255 it yields the
-// upper-case map; on POSIX it changes ASCII a-z only.
+// upper-case map (only a-z change); on POSIX it changes ASCII a-z only.
+// Otherwise give it whole characters: Windows turns a lone lead byte into
+// '?'.
 void UpperCaseBuffer(char* buffer, size_t length);
 // ANSI <-> OEM code page conversion of a string (identity where both are 936).
+// Whole GBK characters round-trip; Windows turns a lone lead byte into '?'.
 AnsiString AnsiToOem(const AnsiString& s);
 AnsiString OemToAnsi(const AnsiString& s);
 
@@ -128,6 +134,7 @@ bool DirectoryExists(const AnsiString& path);  // an existing directory
 bool ForceDirectories(const AnsiString& path);
 // Removes an empty directory.
 bool RemoveDir(const AnsiString& path);
+// Deletes a file; a directory or a read-only file stays (false).
 bool DeleteFile(const AnsiString& path);
 // Renames, replacing an existing target file.
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to);
@@ -140,9 +147,10 @@ int32_t FileAgeDos(const AnsiString& path);
 bool SetFileAgeDos(const AnsiString& path, uint32_t dosDateTime);
 // The platform's temporary directory, with a trailing delimiter.
 AnsiString TempDirectory();
-// Creates a new, empty, uniquely named file whose name starts with `prefix`
-// ("TMZ") in `dir` (or in `TempDirectory()` when `dir` is empty) and returns
-// its full path; empty when none could be created.
+// Creates a new, empty, uniquely named file in `dir` (or in `TempDirectory()`
+// when `dir` is empty) and returns its full path; empty when none could be
+// created (a missing directory). The name is the first three bytes of
+// `prefix` ("TMZ"), a unique part and ".tmp".
 AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix);
 // The short (8.3) form of an existing path where the platform has one; the
 // path itself otherwise.
@@ -155,8 +163,9 @@ struct TDirEntry {
     uint32_t dosTime;     // last-write time, DOS date/time
 };
 // Every entry of a directory (the pattern "*.*", all attributes), in the
-// order the platform enumerates them, including "." and ".." where the
-// platform reports them. Empty when the directory cannot be read.
+// order the platform enumerates them (no order is promised), including "."
+// and ".." where the platform reports them. Empty when the directory cannot
+// be read.
 std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir);
 
 // ---------------------------------------------------------------------------
@@ -165,9 +174,12 @@ std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir);
 
 // One string by section and key, with the platform's rules: ASCII
 // case-insensitive section and key names, the value trimmed and one pair of
-// surrounding quotes removed, lines starting with ";" ignored, first match
-// wins, an empty value returned as empty; `def` only when the file, the
-// section or the key is missing.
+// matching surrounding quotes (" or ') removed, a line starting with ";"
+// never answers for a key without one, the first section of a name and the
+// first line of a key win, an empty value comes back empty. `def` comes back
+// when the file, the section or the key is missing, or when the key's line
+// has no "=", less its trailing spaces and one pair of quotes. `fileName` is
+// a full path (Windows looks for a bare name in its own directory).
 AnsiString GetProfileString(const AnsiString& fileName, const AnsiString& section,
                             const AnsiString& key, const AnsiString& def);
 
@@ -204,7 +216,7 @@ TBusyCursorHandler SetBusyCursorHandler(TBusyCursorHandler handler);
 
 // Shows the busy cursor for the lifetime of the object.
 class TBusyCursorScope {
-public:
+  public:
     TBusyCursorScope() { SetBusyCursor(true); }
     ~TBusyCursorScope() { SetBusyCursor(false); }
     TBusyCursorScope(const TBusyCursorScope&) = delete;

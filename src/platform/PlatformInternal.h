@@ -11,4 +11,7 @@ int DefaultMessageBox(const AnsiString& text, const AnsiString& caption, unsigne
 void DefaultProcessMessages();
 void DefaultBusyCursor(bool busy);
 
+// Creates one directory whose parent exists; true on success.
+bool CreateSingleDirectory(const AnsiString& path);
+
 }  // namespace nuva::internal

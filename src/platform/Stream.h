@@ -56,7 +56,10 @@ private:
 
 // Open modes: one access mode, optionally or-ed with one share mode, as the
 // platform defines them. `fmCreate` creates or truncates for reading and
-// writing.
+// writing, and may carry a share mode too. On Windows the share mode binds
+// every other opener of the file while the stream is open (fmShareCompat
+// shares nothing, like fmShareExclusive); POSIX has no counterpart and
+// ignores it.
 enum : unsigned {
     fmOpenRead = 0x0000,
     fmOpenWrite = 0x0001,

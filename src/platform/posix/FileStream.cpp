@@ -24,9 +24,15 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
     }
     int flags = O_CLOEXEC;
     switch (mode & 3) {
-        case fmOpenWrite: flags |= O_WRONLY; break;
-        case fmOpenReadWrite: flags |= O_RDWR; break;
-        default: flags |= O_RDONLY; break;
+        case fmOpenWrite:
+            flags |= O_WRONLY;
+            break;
+        case fmOpenReadWrite:
+            flags |= O_RDWR;
+            break;
+        default:
+            flags |= O_RDONLY;
+            break;
     }
     handle_ = open(disk.c_str(), flags);
     if (handle_ >= 0) {
@@ -60,7 +66,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     int64_t total = 0;
     while (total < count) {
         size_t chunk = static_cast<size_t>(std::min<int64_t>(count - total, INT_MAX));
-        ssize_t n = write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, chunk);
+        ssize_t n =
+            write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         total += n;
@@ -78,7 +85,9 @@ bool TFileStream::Truncate() {
     return here >= 0 && ftruncate(static_cast<int>(handle_), here) == 0;
 }
 
-bool TFileStream::FlushToDisk() { return fsync(static_cast<int>(handle_)) == 0; }
+bool TFileStream::FlushToDisk() {
+    return fsync(static_cast<int>(handle_)) == 0;
+}
 
 int32_t TFileStream::GetDosTime() {
     struct stat st;

@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace nuva {
@@ -24,7 +25,9 @@ const bool HasDriveColons = false;
 
 namespace posix {
 
-std::string ToDisk(const AnsiString& path) { return AnsiToUtf8(path); }
+std::string ToDisk(const AnsiString& path) {
+    return AnsiToUtf8(path);
+}
 
 uint32_t AttributesOf(const struct stat& st) {
     uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
@@ -35,9 +38,11 @@ uint32_t AttributesOf(const struct stat& st) {
 uint32_t TimeToDos(time_t t) {
     struct tm lt;
     if (!localtime_r(&t, &lt)) return 0;
+    const uint32_t kDosFirst = 0x00210000;  // 1980-01-01 00:00:00
+    const uint32_t kDosLast = 0xFF9FBF7D;   // 2107-12-31 23:59:58
     int year = lt.tm_year + 1900;
-    if (year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
-    if (year > 2107) year = 2107;
+    if (year < 1980) return kDosFirst;
+    if (year > 2107) return kDosLast;
     uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (lt.tm_mon + 1) << 5 | lt.tm_mday);
     uint32_t time = static_cast<uint32_t>(lt.tm_hour << 11 | lt.tm_min << 5 | lt.tm_sec / 2);
     return date << 16 | time;
@@ -62,7 +67,17 @@ time_t DosToTime(uint32_t dos) {
 
 using posix::ToDisk;
 
-AnsiString LastErrorText() { return Utf8ToAnsi(std::strerror(errno)); }
+namespace internal {
+
+bool CreateSingleDirectory(const AnsiString& path) {
+    return mkdir(ToDisk(path).c_str(), 0777) == 0;
+}
+
+}  // namespace internal
+
+AnsiString LastErrorText() {
+    return Utf8ToAnsi(std::strerror(errno));
+}
 
 bool FileExists(const AnsiString& path) {
     struct stat st;
@@ -74,19 +89,21 @@ bool DirectoryExists(const AnsiString& path) {
     return !path.empty() && stat(ToDisk(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const AnsiString& path) {
-    AnsiString dir = ExcludeTrailingPathDelimiter(path);
-    if (dir.empty()) return false;
-    if (DirectoryExists(dir)) return true;
-    AnsiString parent = ExcludeTrailingPathDelimiter(ExtractFilePath(dir));
-    if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
-    return mkdir(ToDisk(dir).c_str(), 0777) == 0 || DirectoryExists(dir);
+bool RemoveDir(const AnsiString& path) {
+    return rmdir(ToDisk(path).c_str()) == 0;
 }
 
-bool RemoveDir(const AnsiString& path) { return rmdir(ToDisk(path).c_str()) == 0; }
-
+// A directory or a read-only file is not deleted, as on Windows (where the
+// read-only attribute protects a file whatever the directory allows).
 bool DeleteFile(const AnsiString& path) {
-    return !DirectoryExists(path) && unlink(ToDisk(path).c_str()) == 0;
+    std::string disk = ToDisk(path);
+    struct stat st;
+    if (stat(disk.c_str(), &st) != 0) return false;
+    if (S_ISDIR(st.st_mode) || (posix::AttributesOf(st) & faReadOnly)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+        return false;
+    }
+    return unlink(disk.c_str()) == 0;
 }
 
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
@@ -132,16 +149,22 @@ AnsiString TempDirectory() {
     return IncludeTrailingPathDelimiter(dir);
 }
 
+// The name has the shape Windows gives it: at most three bytes of the prefix,
+// a unique part, ".tmp".
 AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix) {
+    const size_t kPrefixBytes = 3;
+    const char kSuffix[] = ".tmp";
     AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
-    std::string pattern = ToDisk(base + prefix) + "XXXXXX";
-    int fd = mkstemp(pattern.data());
+    std::string pattern = ToDisk(base + prefix.substr(0, kPrefixBytes)) + "XXXXXX" + kSuffix;
+    int fd = mkstemps(pattern.data(), static_cast<int>(sizeof kSuffix - 1));
     if (fd < 0) return AnsiString();
     close(fd);
     return Utf8ToAnsi(pattern);
 }
 
-AnsiString ShortPathName(const AnsiString& path) { return path; }
+AnsiString ShortPathName(const AnsiString& path) {
+    return path;
+}
 
 std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir) {
     std::vector<TDirEntry> entries;

@@ -1,6 +1,12 @@
 // System code page on POSIX: GBK through iconv, fixed. Upper-casing changes
 // ASCII a-z only; ANSI and OEM are the same code page (936), so the OEM
 // conversions are the identity.
+//
+// What Windows' code page 936 does beyond the C library's GBK is left out:
+// it maps 0xFF, the user-defined areas and the unassigned codes to the
+// private use area (0xFEFE is U+E4C5 there), which here become '?'. Text of
+// whole ordinary characters converts the same on both platforms; a lone lead
+// byte at the end becomes '?' on both.
 #include <iconv.h>
 
 #include <algorithm>
@@ -62,9 +68,13 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
 
 }  // namespace
 
-unsigned SystemCodePage() { return 936; }
+unsigned SystemCodePage() {
+    return 936;
+}
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+bool IsLeadByte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
 
 WideString AnsiToWide(const AnsiString& s) {
     if (s.empty()) return WideString();
@@ -84,9 +94,12 @@ std::string AnsiToUtf8(const AnsiString& s) {
     return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
 }
 
+// Through UTF-16, as on Windows: a character outside GBK becomes one '?' per
+// UTF-16 unit, not one per UTF-8 byte.
 AnsiString Utf8ToAnsi(const std::string& s) {
     if (s.empty()) return AnsiString();
-    return Convert("GBK", "UTF-8", s.data(), s.size(), 1);
+    std::string utf16 = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
+    return Convert("GBK", "UTF-16LE", utf16.data(), utf16.size(), 2);
 }
 
 void UpperCaseBuffer(char* buffer, size_t length) {
@@ -94,8 +107,12 @@ void UpperCaseBuffer(char* buffer, size_t length) {
         if (buffer[i] >= 'a' && buffer[i] <= 'z') buffer[i] = static_cast<char>(buffer[i] - 32);
 }
 
-AnsiString AnsiToOem(const AnsiString& s) { return s; }
+AnsiString AnsiToOem(const AnsiString& s) {
+    return s;
+}
 
-AnsiString OemToAnsi(const AnsiString& s) { return s; }
+AnsiString OemToAnsi(const AnsiString& s) {
+    return s;
+}
 
 }  // namespace nuva

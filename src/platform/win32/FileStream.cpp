@@ -1,0 +1,125 @@
+// TFileStream on Windows: a file HANDLE. The share bits of the open mode map
+// onto CreateFileA's share mode; fmCreate creates or truncates
+// (CREATE_ALWAYS).
+#include "platform/win32/Win32Internal.h"
+
+#include "platform/Platform.h"
+#include "platform/Stream.h"
+
+namespace nuva {
+
+namespace {
+
+HANDLE AsHandle(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+DWORD AccessOf(unsigned mode) {
+    switch (mode & 3) {
+        case fmOpenWrite:
+            return GENERIC_WRITE;
+        case fmOpenReadWrite:
+            return GENERIC_READ | GENERIC_WRITE;
+        default:
+            return GENERIC_READ;
+    }
+}
+
+// What the other openers of the file may still do while we hold it.
+DWORD ShareOf(unsigned mode) {
+    switch (mode & 0xF0) {
+        case fmShareDenyWrite:
+            return FILE_SHARE_READ;
+        case fmShareDenyRead:
+            return FILE_SHARE_WRITE;
+        case fmShareDenyNone:
+            return FILE_SHARE_READ | FILE_SHARE_WRITE;
+        default:
+            return 0;  // fmShareCompat, fmShareExclusive
+    }
+}
+
+// ReadFile and WriteFile move at most a DWORD at a time.
+DWORD Piece(int64_t remaining) {
+    const int64_t kMaxPiece = 1 << 30;  // bytes
+    return static_cast<DWORD>(remaining < kMaxPiece ? remaining : kMaxPiece);
+}
+
+}  // namespace
+
+TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
+    : fileName_(fileName), handle_(reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE)) {
+    HANDLE h;
+    if ((mode & 0xFF00) == fmCreate) {
+        h = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, ShareOf(mode), nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) throw EFCreateError(fileName, LastErrorText());
+    } else {
+        h = CreateFileA(fileName.c_str(), AccessOf(mode), ShareOf(mode), nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) throw EFOpenError(fileName, LastErrorText());
+    }
+    handle_ = reinterpret_cast<intptr_t>(h);
+}
+
+TFileStream::~TFileStream() {
+    if (AsHandle(handle_) != INVALID_HANDLE_VALUE) CloseHandle(AsHandle(handle_));
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    int64_t total = 0;
+    while (total < count) {
+        DWORD got = 0;
+        if (!ReadFile(AsHandle(handle_), static_cast<char*>(buffer) + total, Piece(count - total),
+                      &got, nullptr) ||
+            got == 0)
+            break;
+        total += got;
+    }
+    return total;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    int64_t total = 0;
+    while (total < count) {
+        DWORD put = 0;
+        if (!WriteFile(AsHandle(handle_), static_cast<const char*>(buffer) + total,
+                       Piece(count - total), &put, nullptr) ||
+            put == 0)
+            break;
+        total += put;
+    }
+    return total;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    DWORD method = origin == soBeginning ? FILE_BEGIN
+                   : origin == soCurrent ? FILE_CURRENT
+                                         : FILE_END;
+    LARGE_INTEGER distance, result;
+    distance.QuadPart = offset;
+    if (!SetFilePointerEx(AsHandle(handle_), distance, &result, method)) return -1;
+    return result.QuadPart;
+}
+
+bool TFileStream::Truncate() {
+    return SetEndOfFile(AsHandle(handle_)) != FALSE;
+}
+
+bool TFileStream::FlushToDisk() {
+    return FlushFileBuffers(AsHandle(handle_)) != FALSE;
+}
+
+int32_t TFileStream::GetDosTime() {
+    FILETIME written;
+    if (!GetFileTime(AsHandle(handle_), nullptr, nullptr, &written)) return -1;
+    return win32::FileTimeToDos(written);
+}
+
+bool TFileStream::SetDosTime(uint32_t dosDateTime) {
+    FILETIME utc;
+    return win32::DosToFileTime(dosDateTime, &utc) &&
+           SetFileTime(AsHandle(handle_), nullptr, nullptr, &utc) != FALSE;
+}
+
+}  // namespace nuva
