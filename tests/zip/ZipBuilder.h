@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zip/Crc32.h"
@@ -46,6 +47,7 @@ inline std::string RawDeflate(const std::string& data, int level = 6) {
 }
 
 struct TTestEntry {
+    TTestEntry(std::string n, std::string d = "") : name(std::move(n)), data(std::move(d)) {}
     std::string name;
     std::string data;
     uint16_t method = 0;             // 0 stored, 8 deflated (zlib), others: `compressed`
