@@ -25,7 +25,8 @@ const std::string& Buffer() {
         }
         const uint32_t ours = nuva::Crc32(s.data(), s.size());
         const uint32_t theirs = static_cast<uint32_t>(
-            crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+            crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(s.data()),
+                  static_cast<uInt>(s.size())));
         if (ours != theirs) {
             std::fprintf(stderr, "CRC mismatch: ours %08x, zlib %08x\n", ours, theirs);
             std::exit(1);
@@ -38,22 +39,27 @@ const std::string& Buffer() {
 void BM_Crc32_Nuva(benchmark::State& state) {
     const std::string& s = Buffer();
     for (auto _ : state) benchmark::DoNotOptimize(nuva::Crc32(s.data(), s.size()));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(s.size()));
 }
 
 // The table path alone, as on processors without carry-less multiplication.
 void BM_Crc32_Nuva_Table(benchmark::State& state) {
     const std::string& s = Buffer();
     for (auto _ : state)
-        benchmark::DoNotOptimize(~nuva::Crc32UpdatePortable(nuva::kCrc32Preset, s.data(), s.size()));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
+        benchmark::DoNotOptimize(
+            ~nuva::Crc32UpdatePortable(nuva::kCrc32Preset, s.data(), s.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(s.size()));
 }
 
 void BM_Crc32_Zlib(benchmark::State& state) {
     const std::string& s = Buffer();
     for (auto _ : state)
-        benchmark::DoNotOptimize(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
+        benchmark::DoNotOptimize(
+            crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(s.size()));
 }
 
 // Small pieces, as the extractor hands over 32 KiB windows.
@@ -64,7 +70,8 @@ void BM_Crc32_Nuva_32KiB(benchmark::State& state) {
         for (size_t i = 0; i < s.size(); i += 32768) c = nuva::Crc32Update(c, s.data() + i, 32768);
         benchmark::DoNotOptimize(c);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(s.size()));
 }
 
 void BM_Crc32_Zlib_32KiB(benchmark::State& state) {
@@ -75,7 +82,8 @@ void BM_Crc32_Zlib_32KiB(benchmark::State& state) {
             c = crc32(c, reinterpret_cast<const Bytef*>(s.data() + i), 32768);
         benchmark::DoNotOptimize(c);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(s.size()));
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ struct TScratch {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TScratch scratch = [] {
-        SetMessageBoxHandler([](const AnsiString&, const AnsiString&, unsigned) { return int(idOk); });
+        SetMessageBoxHandler(
+            [](const AnsiString&, const AnsiString&, unsigned) { return int(idOk); });
         SetMessagePumpHandler([] {});
         SetBusyCursorHandler([](bool) {});
         AnsiString path = CreateUniqueTempFile("", "TMZ");

@@ -111,10 +111,17 @@ int64_t TBufferStream::Size() {
 int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
     int64_t target;
     switch (origin) {
-        case soBeginning: target = offset; break;
-        case soCurrent: target = stream_.Position() + BufferedOffset() + offset; break;
-        case soEnd: target = Size() - (offset < 0 ? -offset : offset); break;
-        default: throw EStreamError(Format(msg::kInvalidSeekOrigin, static_cast<int>(origin)));
+        case soBeginning:
+            target = offset;
+            break;
+        case soCurrent:
+            target = stream_.Position() + BufferedOffset() + offset;
+            break;
+        case soEnd:
+            target = Size() - (offset < 0 ? -offset : offset);
+            break;
+        default:
+            throw EStreamError(Format(msg::kInvalidSeekOrigin, static_cast<int>(origin)));
     }
     if (target == stream_.Position() + BufferedOffset()) return target;
     if (state_ == bsWrite && !FlushBuffer()) throw EStreamError(msg::kSeekError);
@@ -146,7 +153,9 @@ TBufferedFileStream::TBufferedFileStream(const AnsiString& fileName, int64_t buf
     flushOnDestroy_ = flushToDiskOnClose && ModeWrites(mode);
 }
 
-TBufferedFileStream::~TBufferedFileStream() { Close(); }
+TBufferedFileStream::~TBufferedFileStream() {
+    Close();
+}
 
 bool TBufferedFileStream::Close() {
     bool ok = Flush();

@@ -25,7 +25,7 @@
 namespace nuva {
 
 class TBufferStream : public TStream {
-public:
+  public:
     enum TState : uint8_t { bsIdle = 0, bsRead = 1, bsWrite = 2 };
 
     // Wraps `stream` (not owned; it must outlive this object) with a buffer
@@ -62,7 +62,7 @@ public:
     std::function<void()> onFill;
     std::function<void()> onFlush;
 
-protected:
+  protected:
     // Reads up to a buffer's worth; true when any byte arrived.
     virtual bool FillBuffer();
     // Writes what sits in the buffer; true when all of it was taken.
@@ -70,7 +70,7 @@ protected:
     bool flushOnDestroy_ = false;
     bool written_ = false;
 
-private:
+  private:
     int64_t BufferedOffset() const;
     // Ends a read state before writing: the wrapped stream moves to the
     // logical position and the buffer is emptied.
@@ -96,7 +96,7 @@ struct TFileHolder {
 // failures are the platform file stream's EFOpenError / EFCreateError. Flush
 // to disk on destruction happens only when asked and the mode allows writing.
 class TBufferedFileStream : private detail::TFileHolder, public TBufferStream {
-public:
+  public:
     TBufferedFileStream(const AnsiString& fileName, int64_t bufferSize, bool flushToDiskOnClose,
                         unsigned mode);
     ~TBufferedFileStream() override;

@@ -25,8 +25,7 @@ constexpr TCrcTables MakeTables() {
         t[0][b] = c;
     }
     for (size_t k = 1; k < kSlices; ++k)
-        for (uint32_t b = 0; b < 256; ++b)
-            t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF];
+        for (uint32_t b = 0; b < 256; ++b) t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF];
     return t;
 }
 
@@ -91,8 +90,10 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Constants(uint64_t lo, u
 
 // `length` is at least 64 and a multiple of 16.
 __attribute__((target("pclmul,sse4.1"))) uint32_t FoldBlocks(uint32_t running, const uint8_t* p,
-                                                              size_t length) {
-    auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+                                                             size_t length) {
+    auto load = [](const uint8_t* q) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    };
     __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(running)));
     __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
     p += kFoldBlock;

@@ -25,56 +25,56 @@ inline constexpr const char kZipErrorCaption[] = "Zip Error";
 
 // The common base of the archive components' errors.
 class EZipError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // No valid end record, and the reader assumes a multi-volume archive.
 class EIncompleteZip : public EZipError {
-public:
+  public:
     EIncompleteZip() : EZipError(msg::kIncompleteZip) {}
 };
 
 // No valid end record, and the reader assumes the file is no archive at all.
 class ENotAZipFile : public EZipError {
-public:
+  public:
     ENotAZipFile() : EZipError(msg::kNotAZipFile) {}
 };
 
 // The central directory cannot be read and the rebuild from the local
 // headers failed.
 class EBadZipFile : public EZipError {
-public:
+  public:
     EBadZipFile() : EZipError(msg::kBadZipFile) {}
 };
 
 // The archive ends before an entry's local header or compressed data does.
 class EFatalUnzipError : public EZipError {
-public:
+  public:
     EFatalUnzipError() : EZipError(msg::kPrematureEnd) {}
 };
 
 // Decoded output would exceed the entry's uncompressed size.
 class EBiggerThanUncompressed : public EZipError {
-public:
+  public:
     EBiggerThanUncompressed() : EZipError(msg::kBiggerThanUncompressed) {}
 };
 
 // An output file took fewer bytes than were written to it (a full disk).
 class ECantWriteUCF : public EZipError {
-public:
+  public:
     ECantWriteUCF() : EZipError(msg::kCantWriteUCF) {}
 };
 
 // A cancel request was pending.
 class EUserCanceled : public EZipError {
-public:
+  public:
     EUserCanceled() : EZipError(msg::kUserCanceled) {}
 };
 
 // The archive being written took fewer bytes than were written to it.
 class ENotEnoughRoom : public EZipError {
-public:
+  public:
     ENotEnoughRoom() : EZipError(msg::kNotEnoughRoom) {}
 };
 

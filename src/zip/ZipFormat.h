@@ -22,10 +22,10 @@ inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;    // 50 4B 03 04
 inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;  // 50 4B 01 02
 inline constexpr uint32_t kEndCentralSignature = 0x06054B50;     // 50 4B 05 06
 
-inline constexpr int64_t kLocalHeaderSize = 30;    // bytes before the name
-inline constexpr int64_t kCentralHeaderSize = 46;  // bytes before the name
-inline constexpr int64_t kEndCentralSize = 22;     // bytes before the comment
-inline constexpr int64_t kMaxCommentSize = 65535;  // bytes
+inline constexpr int64_t kLocalHeaderSize = 30;     // bytes before the name
+inline constexpr int64_t kCentralHeaderSize = 46;   // bytes before the name
+inline constexpr int64_t kEndCentralSize = 22;      // bytes before the comment
+inline constexpr int64_t kMaxCommentSize = 65535;   // bytes
 inline constexpr int64_t kDataDescriptorSize = 16;  // signature, CRC, two sizes
 // The most the end record search reads from the end of the archive.
 inline constexpr int64_t kEndSearchSize = kMaxCommentSize + kEndCentralSize;
@@ -44,7 +44,7 @@ uint32_t SanitizeDosDateTime(uint32_t dosDateTime);
 
 // One archive entry. Sizes and offsets are unsigned 32-bit as on disk.
 class TZipHeaderInfo {
-public:
+  public:
     uint16_t versionMadeBy = 20;
     uint16_t versionNeeded = 20;
     uint16_t flags = 0;
@@ -87,7 +87,9 @@ public:
     void SetStoredName(const AnsiString& stored);
 
     uint8_t HostByte() const { return static_cast<uint8_t>(versionMadeBy >> 8); }
-    int64_t LocalHeaderTotalSize() const { return kLocalHeaderSize + fileNameLength + localExtraLength; }
+    int64_t LocalHeaderTotalSize() const {
+        return kLocalHeaderSize + fileNameLength + localExtraLength;
+    }
     int64_t CentralHeaderTotalSize() const {
         return kCentralHeaderSize + fileNameLength + centralExtraLength + fileCommentLength;
     }
@@ -95,7 +97,7 @@ public:
     // Copies every field except the name-conversion flag.
     void AssignFrom(const TZipHeaderInfo& other);
 
-private:
+  private:
     AnsiString fileName_;
     AnsiString directory_;
     AnsiString fileComment_;
@@ -141,7 +143,9 @@ bool ReadCentralHeader(TStream& archive, TZipHeaderInfo& entry);
 bool ReadLocalHeader(TStream& archive, TZipHeaderInfo& entry);
 
 // Little-endian field access for the header buffers.
-inline uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t GetLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 inline uint32_t GetLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;

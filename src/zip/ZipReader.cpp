@@ -36,11 +36,11 @@ namespace nuva {
 
 namespace {
 
-constexpr int64_t kFileBufferSize = 8192;      // bytes, archive and output files
-constexpr int64_t kChunkSize = 32768;          // bytes of compressed data per read
-constexpr int64_t kScanPumpInterval = 10240;   // bytes scanned between message pumps
-constexpr int64_t kExeStubSkip = 14000;        // bytes of a self-extractor stub
-constexpr uint32_t kKeptAttributes = 0x27;     // read-only, hidden, system, archive
+constexpr int64_t kFileBufferSize = 8192;     // bytes, archive and output files
+constexpr int64_t kChunkSize = 32768;         // bytes of compressed data per read
+constexpr int64_t kScanPumpInterval = 10240;  // bytes scanned between message pumps
+constexpr int64_t kExeStubSkip = 14000;       // bytes of a self-extractor stub
+constexpr uint32_t kKeptAttributes = 0x27;    // read-only, hidden, system, archive
 
 enum : uint16_t {
     kMethodStored = 0,
@@ -86,20 +86,29 @@ bool IsExtractableName(const AnsiString& directory, const AnsiString& fileName) 
 
 bool ZipMethodSupported(uint16_t method) {
     switch (method) {
-        case kMethodStored: return true;
+        case kMethodStored:
+            return true;
 #ifdef NUVA_HAVE_UNSHRINK
-        case kMethodShrunk: return true;
+        case kMethodShrunk:
+            return true;
 #endif
 #ifdef NUVA_HAVE_UNREDUCE
-        case 2: case 3: case 4: case 5: return true;
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+            return true;
 #endif
 #ifdef NUVA_HAVE_EXPLODE
-        case kMethodImploded: return true;
+        case kMethodImploded:
+            return true;
 #endif
 #ifdef NUVA_HAVE_INFLATE
-        case kMethodDeflated: return true;
+        case kMethodDeflated:
+            return true;
 #endif
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -109,7 +118,7 @@ bool ZipMethodSupported(uint16_t method) {
 // with at most 32768 bytes at a time; the end of input is the end of the
 // entry's compressed size.
 class TEntryInput : public TCodecInput {
-public:
+  public:
     TEntryInput(TZipReader& reader, TStream& archive, int64_t compressedSize)
         : reader_(reader), archive_(archive), left_(compressedSize), buffer_(kChunkSize) {}
 
@@ -129,7 +138,7 @@ public:
         return n;
     }
 
-private:
+  private:
     TZipReader& reader_;
     TStream& archive_;
     int64_t left_;
@@ -141,7 +150,7 @@ private:
 // Checks each piece against the uncompressed size, writes it and keeps the
 // running CRC.
 class TEntryOutput : public TCodecOutput {
-public:
+  public:
     TEntryOutput(TStream& file, int64_t uncompressedSize) : file_(file), limit_(uncompressedSize) {}
 
     void Write(const uint8_t* data, size_t count) override {
@@ -155,7 +164,7 @@ public:
     uint32_t Crc() const { return ~crc_; }
     int64_t Written() const { return written_; }
 
-private:
+  private:
     TStream& file_;
     int64_t limit_;
     int64_t written_ = 0;
@@ -168,10 +177,15 @@ namespace {
 bool Decode(uint16_t method, const TZipHeaderInfo& entry, TCodecInput& in, TCodecOutput& out) {
     switch (method) {
 #ifdef NUVA_HAVE_UNSHRINK
-        case kMethodShrunk: TUnShrinker().Run(in, out); return true;
+        case kMethodShrunk:
+            TUnShrinker().Run(in, out);
+            return true;
 #endif
 #ifdef NUVA_HAVE_UNREDUCE
-        case 2: case 3: case 4: case 5:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
             TUnReducer().Run(in, out, method - kMethodReduced1 + 1, entry.uncompressedSize);
             return true;
 #endif
@@ -181,9 +195,15 @@ bool Decode(uint16_t method, const TZipHeaderInfo& entry, TCodecInput& in, TCode
             return true;
 #endif
 #ifdef NUVA_HAVE_INFLATE
-        case kMethodDeflated: TInflater().Run(in, out); return true;
+        case kMethodDeflated:
+            TInflater().Run(in, out);
+            return true;
 #endif
-        default: (void)entry; (void)in; (void)out; return false;
+        default:
+            (void)entry;
+            (void)in;
+            (void)out;
+            return false;
     }
 }
 
@@ -210,8 +230,9 @@ void TZipReader::SetDestDir(const AnsiString& dir) {
 }
 
 int TZipReader::FileEntryCount() const {
-    return static_cast<int>(std::count_if(entries_.begin(), entries_.end(),
-                                          [](const TZipHeaderInfo& e) { return !e.FileName().empty(); }));
+    return static_cast<int>(
+        std::count_if(entries_.begin(), entries_.end(),
+                      [](const TZipHeaderInfo& e) { return !e.FileName().empty(); }));
 }
 
 void TZipReader::Checkpoint() {
@@ -226,7 +247,9 @@ void TZipReader::OpenArchive() {
     archiveSize_ = archive_->Size();
 }
 
-void TZipReader::CloseArchive() { archive_.reset(); }
+void TZipReader::CloseArchive() {
+    archive_.reset();
+}
 
 void TZipReader::ReadZip() {
     OpenArchive();
@@ -265,8 +288,10 @@ void TZipReader::ReadCentralDirectory() {
     const bool found = FindEndCentral(*archive_, end_) && CheckEndCentral(end_);
     if (!found) {
         switch (IncompleteZipMode) {
-            case TIncompleteZipMode::izAssumeNotAZip: throw ENotAZipFile();
-            case TIncompleteZipMode::izAssumeMulti: throw EIncompleteZip();
+            case TIncompleteZipMode::izAssumeNotAZip:
+                throw ENotAZipFile();
+            case TIncompleteZipMode::izAssumeMulti:
+                throw EIncompleteZip();
             case TIncompleteZipMode::izAssumeBad:
                 if (!RebuildFromLocalHeaders()) {
                     entries_.clear();
@@ -314,7 +339,8 @@ bool TZipReader::ReadCentralEntries(uint32_t count) {
         }
         if (!ok) return false;
         if (!taken.insert({entry.diskNumberStart, entry.localHeaderOffset}).second) return false;
-        in.Seek(static_cast<int64_t>(entry.centralExtraLength) + entry.fileCommentLength, soCurrent);
+        in.Seek(static_cast<int64_t>(entry.centralExtraLength) + entry.fileCommentLength,
+                soCurrent);
         read.push_back(std::move(entry));
     }
     std::stable_sort(read.begin(), read.end(), EntryOrder);
@@ -362,7 +388,8 @@ bool TZipReader::RebuildFromLocalHeaders() {
         entry.oemConvert = OEMConvert;
         if (!ReadLocalHeader(in, entry)) break;
         const int64_t afterName = in.Position();
-        int64_t next = afterName + entry.localExtraLength + static_cast<int64_t>(entry.compressedSize);
+        int64_t next =
+            afterName + entry.localExtraLength + static_cast<int64_t>(entry.compressedSize);
         if (entry.flags & kFlagDataDescriptor) next += kDataDescriptorSize;
         entries_.push_back(std::move(entry));
         pos = next;
@@ -381,7 +408,8 @@ void TZipReader::MergeCentralHeaders(int64_t from, uint32_t count) {
         TZipHeaderInfo central;
         central.oemConvert = OEMConvert;
         if (!ReadCentralHeader(in, central)) return;
-        in.Seek(static_cast<int64_t>(central.centralExtraLength) + central.fileCommentLength, soCurrent);
+        in.Seek(static_cast<int64_t>(central.centralExtraLength) + central.fileCommentLength,
+                soCurrent);
         for (TZipHeaderInfo& e : entries_) {
             if (e.diskNumberStart != central.diskNumberStart ||
                 e.localHeaderOffset != central.localHeaderOffset)
@@ -430,9 +458,11 @@ bool TZipReader::TargetReplaceable(const TZipHeaderInfo& entry, const AnsiString
     if (attributes < 0) return true;
     if ((attributes & faReadOnly) && !ReplaceReadOnly) return false;
     switch (OverwriteMode) {
-        case TOverwriteMode::Always: return true;
+        case TOverwriteMode::Always:
+            return true;
         case TOverwriteMode::Prompt:  // no prompt is shown in this system
-        case TOverwriteMode::Never: return false;
+        case TOverwriteMode::Never:
+            return false;
         case TOverwriteMode::ifNewer:
             return static_cast<uint32_t>(FileAgeDos(path)) < SanitizeDosDateTime(entry.dosDateTime);
         case TOverwriteMode::ifOlder:
@@ -455,7 +485,8 @@ bool TZipReader::ExtractEntry(size_t index) {
         in.Seek(localOffset, soBeginning) != localOffset ||
         in.Read(local, kLocalHeaderSize) != kLocalHeaderSize)
         throw EFatalUnzipError();
-    const int64_t dataStart = localOffset + kLocalHeaderSize + GetLe16(local + 26) + GetLe16(local + 28);
+    const int64_t dataStart =
+        localOffset + kLocalHeaderSize + GetLe16(local + 26) + GetLe16(local + 28);
     const int64_t dataEnd = dataStart + static_cast<int64_t>(entry.compressedSize);
 
     // Data that runs into the next entry's local header overlaps it.
@@ -477,7 +508,8 @@ bool TZipReader::ExtractEntry(size_t index) {
     if (!TargetReplaceable(entry, outPath)) return false;
     std::unique_ptr<TBufferedFileStream> out;
     try {
-        out = std::make_unique<TBufferedFileStream>(outPath, kFileBufferSize, FlushFilesOnClose, fmCreate);
+        out = std::make_unique<TBufferedFileStream>(outPath, kFileBufferSize, FlushFilesOnClose,
+                                                    fmCreate);
     } catch (const Exception&) {
         return false;  // output not creatable: the entry is skipped
     }
@@ -523,7 +555,8 @@ bool TZipReader::ExtractEntry(size_t index) {
 
     if (failed || written != static_cast<int64_t>(entry.uncompressedSize) || crc != entry.crc32) {
         DeleteFile(outPath);
-        extracted_.erase(std::remove(extracted_.begin(), extracted_.end(), outPath), extracted_.end());
+        extracted_.erase(std::remove(extracted_.begin(), extracted_.end(), outPath),
+                         extracted_.end());
         return false;
     }
     SetFileAgeDos(outPath, SanitizeDosDateTime(entry.dosDateTime));

@@ -41,7 +41,7 @@ bool IsExtractableName(const AnsiString& directory, const AnsiString& fileName);
 bool ZipMethodSupported(uint16_t method);
 
 class TZipReader {
-public:
+  public:
     TZipReader();
     ~TZipReader();
     TZipReader(const TZipReader&) = delete;
@@ -56,8 +56,8 @@ public:
 
     // Settings (constructor values as shown).
     TOverwriteMode OverwriteMode = TOverwriteMode::Prompt;  // Prompt keeps existing files
-    bool DoAll = false;             // false: nothing is selected (no wildcard selection)
-    bool RetainAttributes = true;   // MS-DOS host entries only, masked to 0x27
+    bool DoAll = false;            // false: nothing is selected (no wildcard selection)
+    bool RetainAttributes = true;  // MS-DOS host entries only, masked to 0x27
     bool ReplaceReadOnly = false;
     bool FlushFilesOnClose = false;
     bool DoProcessMessages = true;
@@ -87,7 +87,7 @@ public:
     // Files that the last UnZip extracted (directory entries not counted).
     int FilesExtracted() const { return filesExtracted_; }
 
-private:
+  private:
     void OpenArchive();
     void CloseArchive();
     void LoadDirectory();

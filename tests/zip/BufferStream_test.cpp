@@ -12,7 +12,7 @@ namespace {
 // A memory stream that counts the calls that reach it and can refuse writes
 // beyond a byte budget (a disk that fills up).
 class TCountingStream : public TMemoryStream {
-public:
+  public:
     int reads = 0, writes = 0, seeks = 0;
     int64_t writeBudget = INT64_MAX;
 
@@ -56,7 +56,8 @@ TEST(BufferStream, WritingExactlyOneBufferFlushesOnce) {
             EXPECT_EQ(b.Position(), c.bytes);  // a seek to here flushes nothing
             EXPECT_EQ(target.writes, c.writesBeforeSeek) << c.bytes;
         }
-        EXPECT_EQ(target.Text(), Digits(static_cast<size_t>(c.bytes))) << "destruction flushes the rest";
+        EXPECT_EQ(target.Text(), Digits(static_cast<size_t>(c.bytes)))
+            << "destruction flushes the rest";
     }
 }
 
@@ -216,7 +217,9 @@ TEST(BufferedFileStream, CreatesReadsAndReportsOpenErrors) {
         TBufferedFileStream f(dir / "missing.bin", 8192, false, fmOpenRead | fmShareDenyNone);
         FAIL() << "no exception";
     } catch (const EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + (dir / "missing.bin") + "\". ", 0), 0u)
+        EXPECT_EQ(
+            std::string(e.what()).rfind("Cannot open file \"" + (dir / "missing.bin") + "\". ", 0),
+            0u)
             << e.what();
     }
 }

@@ -25,8 +25,9 @@ inline std::map<std::string, std::string> FilesIn(const AnsiString& dir) {
     std::map<std::string, std::string> files;
     for (const TDirEntry& e : ListDirectoryEntries(dir)) {
         if (e.name == "." || e.name == "..") continue;
-        files[e.name] = (e.attributes & faDirectory) ? std::string("<dir>")
-                                                     : ReadAll(IncludeTrailingPathDelimiter(dir) + e.name);
+        files[e.name] = (e.attributes & faDirectory)
+                            ? std::string("<dir>")
+                            : ReadAll(IncludeTrailingPathDelimiter(dir) + e.name);
     }
     return files;
 }

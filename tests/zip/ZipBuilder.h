@@ -50,11 +50,11 @@ struct TTestEntry {
     TTestEntry(std::string n, std::string d = "") : name(std::move(n)), data(std::move(d)) {}
     std::string name;
     std::string data;
-    uint16_t method = 0;             // 0 stored, 8 deflated (zlib), others: `compressed`
+    uint16_t method = 0;  // 0 stored, 8 deflated (zlib), others: `compressed`
     uint16_t flags = 0;
-    uint8_t host = 0;                // upper byte of "version made by"
+    uint8_t host = 0;  // upper byte of "version made by"
     uint32_t externalAttributes = 0x20;
-    uint32_t dosDateTime = 0x5A8C6000;  // 2025-04-12 12:00:00
+    uint32_t dosDateTime = 0x5A8C6000;      // 2025-04-12 12:00:00
     std::optional<std::string> compressed;  // the entry data as stored
     std::optional<uint32_t> crc, compressedSize, uncompressedSize;
     std::string localExtra, centralExtra;
@@ -82,11 +82,15 @@ inline TBuiltZip BuildZip(const std::vector<TTestEntry>& entries, const TEndOver
     z.bytes = o.prefix;
     std::vector<std::string> stored;
     for (const TTestEntry& e : entries) {
-        std::string data = e.compressed ? *e.compressed : e.method == 8 ? RawDeflate(e.data) : e.data;
+        std::string data = e.compressed    ? *e.compressed
+                           : e.method == 8 ? RawDeflate(e.data)
+                                           : e.data;
         stored.push_back(data);
         const uint32_t crc = e.crc ? *e.crc : Crc32(e.data.data(), e.data.size());
-        const uint32_t csize = e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(data.size());
-        const uint32_t usize = e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
+        const uint32_t csize =
+            e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(data.size());
+        const uint32_t usize =
+            e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
         z.localOffsets.push_back(z.bytes.size());
         std::string& b = z.bytes;
         PutLe32(b, 0x04034B50);
@@ -105,8 +109,10 @@ inline TBuiltZip BuildZip(const std::vector<TTestEntry>& entries, const TEndOver
     for (size_t i = 0; i < entries.size(); ++i) {
         const TTestEntry& e = entries[i];
         const uint32_t crc = e.crc ? *e.crc : Crc32(e.data.data(), e.data.size());
-        const uint32_t csize = e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(stored[i].size());
-        const uint32_t usize = e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
+        const uint32_t csize =
+            e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(stored[i].size());
+        const uint32_t usize =
+            e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
         z.centralOffsets.push_back(z.bytes.size());
         std::string& b = z.bytes;
         PutLe32(b, 0x02014B50);
@@ -119,7 +125,8 @@ inline TBuiltZip BuildZip(const std::vector<TTestEntry>& entries, const TEndOver
         PutLe32(b, csize);
         PutLe32(b, usize);
         PutLe16(b, static_cast<uint32_t>(e.name.size()));
-        PutLe16(b, e.centralExtraLength ? *e.centralExtraLength : static_cast<uint32_t>(e.centralExtra.size()));
+        PutLe16(b, e.centralExtraLength ? *e.centralExtraLength
+                                        : static_cast<uint32_t>(e.centralExtra.size()));
         PutLe16(b, static_cast<uint32_t>(e.comment.size()));
         PutLe16(b, 0);
         PutLe16(b, 0);

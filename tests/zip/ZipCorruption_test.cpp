@@ -19,13 +19,14 @@ const std::set<std::string> kAllowedErrors = {"", "Incomplete Zip File", "Not a 
                                               "Premature end of file reached"};
 
 class ZipCorruptionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string alpha;
         for (int i = 0; i < 300; ++i) alpha += static_cast<char>('a' + i % 26);
-        originals_ = {{"alpha.txt", alpha}, {"beta.bin", std::string(70, '\x07')}, {"gamma.txt", "g!"}};
-        built_ = test::BuildZip({{"alpha.txt", alpha}, {"beta.bin", originals_["beta.bin"]},
-                                 {"gamma.txt", "g!"}});
+        originals_ = {
+            {"alpha.txt", alpha}, {"beta.bin", std::string(70, '\x07')}, {"gamma.txt", "g!"}};
+        built_ = test::BuildZip(
+            {{"alpha.txt", alpha}, {"beta.bin", originals_["beta.bin"]}, {"gamma.txt", "g!"}});
         zip_ = built_.bytes;
     }
 
@@ -43,7 +44,8 @@ protected:
         auto r = test::ExtractFile(dir / "a.zip", dir / "out",
                                    [&](TZipReader& z) { z.IncompleteZipMode = mode; });
         for (const auto& entry : test::FilesIn(dir.Path()))
-            EXPECT_TRUE(entry.first == "a.zip" || entry.first == "out") << entry.first << " landed beside";
+            EXPECT_TRUE(entry.first == "a.zip" || entry.first == "out")
+                << entry.first << " landed beside";
         return r;
     }
 
@@ -98,7 +100,8 @@ TEST_F(ZipCorruptionTest, TruncatedAtEveryOffsetRebuilt) {
         bool cutInsideData = false;
         for (size_t i = 0; i < 3; ++i) {
             const size_t header = built_.localOffsets[i];
-            const size_t dataEnd = header + 30 + std::string(names[i]).size() + originals_[names[i]].size();
+            const size_t dataEnd =
+                header + 30 + std::string(names[i]).size() + originals_[names[i]].size();
             if (header + 30 + std::string(names[i]).size() > n) break;  // the walk stops here
             if (dataEnd > n) {
                 cutInsideData = true;
@@ -107,7 +110,10 @@ TEST_F(ZipCorruptionTest, TruncatedAtEveryOffsetRebuilt) {
             expected[names[i]] = originals_[names[i]];
         }
         EXPECT_EQ(r.files, expected) << n;
-        const char* error = n == 0 ? "" : n < 6 ? "Not a valid zip file!" : cutInsideData ? "Premature end of file reached" : "";
+        const char* error = n == 0          ? ""
+                            : n < 6         ? "Not a valid zip file!"
+                            : cutInsideData ? "Premature end of file reached"
+                                            : "";
         EXPECT_EQ(r.error, error) << n;
     }
 }
@@ -134,7 +140,8 @@ TEST_F(ZipCorruptionTest, EveryByteFlipped) {
 }
 
 TEST_F(ZipCorruptionTest, WrongLengths) {
-    const size_t cA = built_.centralOffsets[0], cB = built_.centralOffsets[1], cG = built_.centralOffsets[2];
+    const size_t cA = built_.centralOffsets[0], cB = built_.centralOffsets[1],
+                 cG = built_.centralOffsets[2];
     const size_t lA = built_.localOffsets[0], lG = built_.localOffsets[2];
     const size_t end = built_.endOffset;
     struct TCase {
@@ -148,13 +155,15 @@ TEST_F(ZipCorruptionTest, WrongLengths) {
     };
     const std::vector<TCase> cases = {
         {"alpha compressed size - 1", cA + 20, 4, -1, 0, "", Only({"beta.bin", "gamma.txt"})},
-        {"alpha compressed size + 1 overlaps beta", cA + 20, 4, 1, 0, "", Only({"beta.bin", "gamma.txt"})},
+        {"alpha compressed size + 1 overlaps beta", cA + 20, 4, 1, 0, "",
+         Only({"beta.bin", "gamma.txt"})},
         {"alpha uncompressed size + 1", cA + 24, 4, 1, 0, "", Only({"beta.bin", "gamma.txt"})},
         {"alpha uncompressed size - 1", cA + 24, 4, -1, 0, "", Only({"beta.bin", "gamma.txt"})},
         {"alpha local name length + 1", lA + 26, 2, 1, 0, "", Only({"beta.bin", "gamma.txt"})},
-        {"alpha local extra length huge", lA + 28, 2, 0, 0xFFFF, "", Only({"beta.bin", "gamma.txt"})},
-        {"gamma local extra length past the end", lG + 28, 2, 0, 0xFFFF, "Premature end of file reached",
-         Only({"alpha.txt", "beta.bin"})},
+        {"alpha local extra length huge", lA + 28, 2, 0, 0xFFFF, "",
+         Only({"beta.bin", "gamma.txt"})},
+        {"gamma local extra length past the end", lG + 28, 2, 0, 0xFFFF,
+         "Premature end of file reached", Only({"alpha.txt", "beta.bin"})},
         {"beta local header offset + 1", cB + 42, 4, 1, 0, "", Only({"alpha.txt", "gamma.txt"})},
         {"gamma local header offset past the end", cG + 42, 4, 0, 0x7FFFFFFF,
          "Premature end of file reached", Only({"alpha.txt", "beta.bin"})},

@@ -54,7 +54,8 @@ TEST(ZipHeaderInfo, StoredNameRules) {
         e.SetStoredName(c.stored);
         EXPECT_EQ(e.Directory(), c.dir) << c.stored;
         EXPECT_EQ(e.FileName(), c.file) << c.stored;
-        EXPECT_EQ(e.fileNameLength, std::string(c.dir).size() + std::string(c.file).size()) << c.stored;
+        EXPECT_EQ(e.fileNameLength, std::string(c.dir).size() + std::string(c.file).size())
+            << c.stored;
     }
 }
 
@@ -95,16 +96,16 @@ TEST(CheckEndCentral, DiskNumbersAndOffset) {
         uint32_t offset;
         bool ok;
     } cases[] = {
-        {0, 0, 0, true},        {999, 999, 0, true},   {1000, 0, 0, false}, {0, 1000, 0, false},
-        {1, 2, 0, false},       {2, 1, 0, true},       {0, 0, 0x7FFFFFFF, true},
-        {0, 0, 0x80000000, false},
+        {0, 0, 0, true},  {999, 999, 0, true}, {1000, 0, 0, false},      {0, 1000, 0, false},
+        {1, 2, 0, false}, {2, 1, 0, true},     {0, 0, 0x7FFFFFFF, true}, {0, 0, 0x80000000, false},
     };
     for (const auto& c : cases) {
         TEndCentral end;
         end.thisDisk = c.thisDisk;
         end.centralDisk = c.centralDisk;
         end.centralOffset = c.offset;
-        EXPECT_EQ(CheckEndCentral(end), c.ok) << c.thisDisk << "/" << c.centralDisk << " " << c.offset;
+        EXPECT_EQ(CheckEndCentral(end), c.ok)
+            << c.thisDisk << "/" << c.centralDisk << " " << c.offset;
     }
 }
 
@@ -116,8 +117,8 @@ TEST(ReadCentralHeader, ShortOrForeignBytesLeaveThePositionAlone) {
         bool ok;
     } cases[] = {
         {header, true},
-        {header.substr(0, 45), false},          // header cut
-        {header.substr(0, 46 + 11), false},     // name cut
+        {header.substr(0, 45), false},             // header cut
+        {header.substr(0, 46 + 11), false},        // name cut
         {"PK\x03\x04" + header.substr(4), false},  // a local signature
     };
     for (const auto& c : cases) {

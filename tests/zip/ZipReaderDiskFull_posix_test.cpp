@@ -21,8 +21,9 @@ TEST(ZipReaderFault, FullDiskRaisesCantWriteAndDeletesThePartialFile) {
     };
     for (const auto& c : cases) {
         test::TTempDir dir;
-        test::WriteAll(dir / "a.zip",
-                       test::BuildZip({{"first.txt", "ok"}, {"full.bin", std::string(c.bytes, 'f')}}).bytes);
+        test::WriteAll(
+            dir / "a.zip",
+            test::BuildZip({{"first.txt", "ok"}, {"full.bin", std::string(c.bytes, 'f')}}).bytes);
         ForceDirectories(dir / "out");
         std::filesystem::create_symlink("/dev/full", (dir / "out/full.bin").c_str());
         auto r = test::ExtractFile(dir / "a.zip", dir / "out");

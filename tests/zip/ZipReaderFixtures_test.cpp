@@ -34,11 +34,15 @@ const std::vector<TFixtureCase>& Cases() {
         {"go__test-trailing-junk.zip", "", goTest},  // 14 bytes after the comment
         {"go__test-baddirsz.zip", "", goTest},       // wrong directory size is not used
         {"go__comment-truncated.zip", "", {{"FILE", 0, 1, 0xb969be79}}},
-        {"go__crc32-not-streamed.zip", "", {{"foo.txt", 0, 4, 0x7e3265a8}, {"bar.txt", 0, 4, 0x04a2b3e9}}},
+        {"go__crc32-not-streamed.zip",
+         "",
+         {{"foo.txt", 0, 4, 0x7e3265a8}, {"bar.txt", 0, 4, 0x04a2b3e9}}},
         {"go__dd.zip", "", {{"filename", 8, 25, 0xa2e3d6d3}}},
         {"go__subdir.zip", "", {{"c", 0, 0, 0}}},
         {"go__time-infozip.zip", "", {{"test.txt", 0, 0, 0}}},
-        {"go__unix.zip", "", {{"hello", 0, 8, 0x7d13fc8d}, {"bar", 0, 6, 0x7a7e9b9e}, {"readonly", 0, 12, 0xba6e115a}}},
+        {"go__unix.zip",
+         "",
+         {{"hello", 0, 8, 0x7d13fc8d}, {"bar", 0, 6, 0x7a7e9b9e}, {"readonly", 0, 12, 0xba6e115a}}},
         {"go__readme.notzip", "Incomplete Zip File", {}},
         {"go__zip64.zip", "Incomplete Zip File", {}},  // end record offset 0xFFFFFFFF
     };

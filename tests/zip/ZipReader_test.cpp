@@ -52,7 +52,8 @@ TEST(ZipReader, ZeroLengthArchiveCreatesTheDestinationAndExtractsNothing) {
 
 TEST(ZipReader, ShortFilesAndMissingEndRecordAreIncomplete) {
     std::string full = BuildZip({{"a", "b"}}).bytes;
-    for (size_t n = 1; n <= 21; ++n) EXPECT_EQ(ExtractBytes(full.substr(0, n)).error, "Incomplete Zip File") << n;
+    for (size_t n = 1; n <= 21; ++n)
+        EXPECT_EQ(ExtractBytes(full.substr(0, n)).error, "Incomplete Zip File") << n;
     std::string far = BuildZip({{"a", "b"}}).bytes + std::string(65536, '\0');
     EXPECT_EQ(ExtractBytes(far).error, "Incomplete Zip File");
 }
@@ -137,7 +138,8 @@ TEST(ZipReaderFault, SizesReadUnsignedAndDataPastTheEndIsPrematureEnd) {
         auto z = BuildZip({e});
         test::SetLe32(z.bytes, z.centralOffsets[0] + 42, c.localOffset);
         auto r = ExtractBytes(z.bytes);
-        EXPECT_EQ(r.error, "Premature end of file reached") << c.compressedSize << "@" << c.localOffset;
+        EXPECT_EQ(r.error, "Premature end of file reached")
+            << c.compressedSize << "@" << c.localOffset;
         EXPECT_EQ(r.files, TFiles{}) << "no partial output";
     }
 }
@@ -165,7 +167,8 @@ TEST(ZipReaderFault, OverlappingEntriesAreFailed) {
     // a's data, by its central size, runs into b's local header.
     TTestEntry a{"a.txt", "alpha"};
     auto z = BuildZip({a, {"b.txt", "beta"}});
-    const uint32_t reach = static_cast<uint32_t>(z.localOffsets[1] - z.localOffsets[0] - 30 - 5 + 10);
+    const uint32_t reach =
+        static_cast<uint32_t>(z.localOffsets[1] - z.localOffsets[0] - 30 - 5 + 10);
     test::SetLe32(z.bytes, z.centralOffsets[0] + 20, reach);
     auto r = ExtractBytes(z.bytes);
     EXPECT_EQ(r.error, "");
@@ -182,11 +185,9 @@ TEST(ZipReaderFault, AttributesOnlyFromMsDosHostMasked) {
         uint32_t attributes;
         bool readOnly;
     } cases[] = {
-        {0, 0x21, true},
-        {0, 0x20, false},
-        {0, 0xFFFFFFFF, true},          // masked to 0x27
-        {3, 0x81240001, false},         // Unix mode bits: not platform attributes
-        {11, 0x01, false},              // NTFS host: not taken either
+        {0, 0x21, true},        {0, 0x20, false}, {0, 0xFFFFFFFF, true},  // masked to 0x27
+        {3, 0x81240001, false},  // Unix mode bits: not platform attributes
+        {11, 0x01, false},       // NTFS host: not taken either
     };
     for (const auto& c : cases) {
         TTestEntry e{"f.txt", "data"};
@@ -208,13 +209,30 @@ TEST(ZipReaderFault, UnsafeNamesAreSkippedAndCountAsFailed) {
         const char* name;
         bool extracted;
     } cases[] = {
-        {".", false}, {"..", false}, {"sub/..", false}, {"../evil.txt", false},
-        {"a/../../evil.txt", false}, {"/abs.txt", false}, {"\\abs.txt", false},
-        {"C:evil.txt", false}, {"c:/evil.txt", false}, {"CON", false}, {"con.txt", false},
-        {"Lpt9.log", false}, {"com1", false}, {"nul.tar.gz", false}, {"AUX ", false},
-        {"bad\x01name", false}, {"tab\tname", false}, {"...", false},
-        {"CONSOLE.txt", true}, {"COM10", true}, {"LPT0.txt", true}, {"a/b/ok.txt", true},
-        {"..dots", true}, {"\xD5\x5C.txt", true},
+        {".", false},
+        {"..", false},
+        {"sub/..", false},
+        {"../evil.txt", false},
+        {"a/../../evil.txt", false},
+        {"/abs.txt", false},
+        {"\\abs.txt", false},
+        {"C:evil.txt", false},
+        {"c:/evil.txt", false},
+        {"CON", false},
+        {"con.txt", false},
+        {"Lpt9.log", false},
+        {"com1", false},
+        {"nul.tar.gz", false},
+        {"AUX ", false},
+        {"bad\x01name", false},
+        {"tab\tname", false},
+        {"...", false},
+        {"CONSOLE.txt", true},
+        {"COM10", true},
+        {"LPT0.txt", true},
+        {"a/b/ok.txt", true},
+        {"..dots", true},
+        {"\xD5\x5C.txt", true},
     };
     for (const auto& c : cases) {
         test::TTempDir dir;
@@ -249,7 +267,8 @@ TEST(ZipReaderFault, FailedEntriesMakeUnzipToDirFalse) {
         EXPECT_FALSE(UnzipToDirListing(dir / "a.zip", dir / "out", written)) << bad.name;
         ASSERT_EQ(written.size(), 1u) << bad.name;
         EXPECT_EQ(ExtractFileName(written[0]), "good.txt");
-        EXPECT_EQ(test::FilesIn(dir / "out"), (TFiles{{"good.txt", "g"}})) << bad.name << " left behind";
+        EXPECT_EQ(test::FilesIn(dir / "out"), (TFiles{{"good.txt", "g"}}))
+            << bad.name << " left behind";
         auto boxes = test::TakeMessageBoxes();
         if (bad.method == 99) {
             ASSERT_EQ(boxes.size(), 1u);
@@ -263,7 +282,9 @@ TEST(ZipReaderFault, FailedEntriesMakeUnzipToDirFalse) {
 
 TEST(ZipReaderFault, ListingHoldsOnlyFilesThisExtractionWrote) {
     test::TTempDir dir;
-    test::WriteAll(dir / "a.zip", BuildZip({{"x/same.txt", "first"}, {"new.txt", "n"}, {"y/same.txt", "second"}}).bytes);
+    test::WriteAll(
+        dir / "a.zip",
+        BuildZip({{"x/same.txt", "first"}, {"new.txt", "n"}, {"y/same.txt", "second"}}).bytes);
     ForceDirectories(dir / "out");
     test::WriteAll(dir / "out/old.txt", "was here");
     test::WriteAll(dir / "out/new.txt", "replaced without a question");
@@ -293,7 +314,9 @@ TEST(ZipReader, MissingArchiveRaisesTheOpenErrorAndCreatesNothing) {
         UnzipToDir(dir / "missing.zip", dir / "out");
         FAIL() << "no exception";
     } catch (const EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + (dir / "missing.zip") + "\". ", 0), 0u);
+        EXPECT_EQ(
+            std::string(e.what()).rfind("Cannot open file \"" + (dir / "missing.zip") + "\". ", 0),
+            0u);
     }
     EXPECT_FALSE(DirectoryExists(dir / "out"));
 }
@@ -331,7 +354,8 @@ TEST(ZipReader, ReadOnlyTargetIsNotReplaced) {
     auto r = test::ExtractFile(dir / "a.zip", dir / "out");
     EXPECT_EQ(r.filesExtracted, 0);
     EXPECT_EQ(r.files, (TFiles{{"ro.txt", "old"}}));
-    auto replaced = test::ExtractFile(dir / "a.zip", dir / "out", [](TZipReader& z) { z.ReplaceReadOnly = true; });
+    auto replaced = test::ExtractFile(dir / "a.zip", dir / "out",
+                                      [](TZipReader& z) { z.ReplaceReadOnly = true; });
     EXPECT_EQ(replaced.files, (TFiles{{"ro.txt", "new"}}));
 }
 
