@@ -1,0 +1,104 @@
+#include "util/util.h"
+
+#include <limits>
+
+#include "platform/Platform.h"
+
+namespace nuva {
+
+namespace {
+
+constexpr size_t kPadSourceLimit = 255;  // bytes of the text that PadRight looks at
+
+bool IsTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+}  // namespace
+
+AnsiString Trim(const AnsiString& text) {
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && IsTrimmed(text[first])) ++first;
+    while (last > first && IsTrimmed(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+bool TextToBool(const AnsiString& text) {
+    const AnsiString t = Trim(text);
+    return t == "1" || AnsiUpperCaseAscii(t) == "TRUE";
+}
+
+AnsiString BoolToText(bool value, bool useDigits) {
+    if (useDigits) return value ? "1" : "0";
+    return value ? "true" : "false";
+}
+
+AnsiString PadRight(const AnsiString& text, int width, char padChar) {
+    if (width <= 0) return AnsiString();
+    AnsiString t = Trim(text.substr(0, kPadSourceLimit));
+    const size_t w = static_cast<size_t>(width);
+    if (t.size() < w) t.append(w - t.size(), padChar);
+    return t.substr(0, w);
+}
+
+AnsiString NormalizeDir(const AnsiString& path) {
+    AnsiString dir = Trim(path);
+    if (dir.empty()) dir = ExeDirectory();
+    // A trail byte 0x5C at the end is half of a character, not a delimiter.
+    dir = IncludeTrailingPathDelimiter(dir);
+    ForceDirectories(dir);
+    return dir;
+}
+
+void ListDirectory(const AnsiString& path, std::unique_ptr<TStringList>& list) {
+    if (!list) list = std::make_unique<TStringList>();
+    const AnsiString trimmed = Trim(path);
+    if (!DirectoryExists(trimmed)) {
+        list->Add(trimmed);
+        return;
+    }
+    const AnsiString dir = IncludeTrailingPathDelimiter(trimmed);
+    for (const TDirEntry& entry : ListDirectoryEntries(dir))
+        if (!(entry.attributes & faDirectory)) list->Add(dir + entry.name);
+}
+
+namespace detail {
+
+AnsiString ReadWholeStream(TStream& stream) {
+    stream.SetPosition(0);
+    const int64_t size = stream.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > std::numeric_limits<size_t>::max() / 2)
+        throw EReadError();
+    AnsiString text(static_cast<size_t>(size), '\0');
+    stream.ReadBuffer(&text[0], size);
+    return text;
+}
+
+void SaveFileTextVia(const AnsiString& text, const AnsiString& fileName,
+                     const TCreateStream& create) {
+    std::unique_ptr<TStream> stream = create(fileName);
+    try {
+        stream->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+    } catch (...) {
+        // Close first: Windows deletes no open file.
+        stream.reset();
+        DeleteFile(fileName);
+        throw;
+    }
+}
+
+}  // namespace detail
+
+AnsiString LoadFileText(const AnsiString& fileName) {
+    TFileStream stream(fileName, fmOpenRead | fmShareExclusive);
+    return detail::ReadWholeStream(stream);
+}
+
+void SaveFileText(const AnsiString& text, const AnsiString& fileName) {
+    detail::SaveFileTextVia(text, fileName, [](const AnsiString& name) {
+        return std::make_unique<TFileStream>(name, fmCreate);
+    });
+}
+
+}  // namespace nuva
