@@ -24,14 +24,13 @@ bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir) {
     return UnzipToDirListing(zipName, destDir, ignored);
 }
 
-#ifdef NUVA_HAVE_STRING_LIST
-bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir, TStringList*& fileList) {
+bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
+                  std::unique_ptr<TStringList>& fileList) {
     std::vector<AnsiString> written;
     const bool ok = UnzipToDirListing(zipName, destDir, written);
-    if (fileList == nullptr) fileList = new TStringList();
+    if (!fileList) fileList = std::make_unique<TStringList>();
     for (const AnsiString& path : written) fileList->Add(path);
     return ok;
 }
-#endif
 
 }  // namespace nuva

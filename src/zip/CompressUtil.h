@@ -8,14 +8,11 @@
 // the component is gone.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "platform/Platform.h"
-
-#if __has_include("util/StringList.h")
 #include "util/StringList.h"
-#define NUVA_HAVE_STRING_LIST 1
-#endif
 
 namespace nuva {
 
@@ -30,12 +27,12 @@ bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir);
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
                        std::vector<AnsiString>& written);
 
-#ifdef NUVA_HAVE_STRING_LIST
 // UnzipToDir, then the files that this extraction wrote appended to
-// `fileList` (full paths, directory order). A null `fileList` is replaced by
-// a new list that the caller owns. Files that were in `destDir` before are
-// not listed. Returns UnzipToDir's result; the list is filled either way.
-bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir, TStringList*& fileList);
-#endif
+// `fileList` (full paths, directory order, each once). A null `fileList` is
+// given a new list. Files that were in `destDir` before are not listed.
+// Returns UnzipToDir's result; the list is filled either way. On an
+// exception the list is left as it was.
+bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
+                  std::unique_ptr<TStringList>& fileList);
 
 }  // namespace nuva
