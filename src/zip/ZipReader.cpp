@@ -171,14 +171,34 @@ class TEntryOutput : public TCodecOutput {
     uint32_t crc_ = kCrc32Preset;
 };
 
+// One set of decoders serves every entry of an UnZip; each keeps its buffers
+// between entries.
+struct TZipReader::TDecoders {
+#ifdef NUVA_HAVE_INFLATE
+    TInflater inflater;
+#endif
+#ifdef NUVA_HAVE_UNSHRINK
+    TUnShrinker unShrinker;
+#endif
+#ifdef NUVA_HAVE_UNREDUCE
+    TUnReducer unReducer;
+#endif
+#ifdef NUVA_HAVE_EXPLODE
+    TExploder exploder;
+#endif
+};
+
 namespace {
 
 // Runs the decoder for `method`. Returns false when this build has none.
-bool Decode(uint16_t method, const TZipHeaderInfo& entry, TCodecInput& in, TCodecOutput& out) {
+bool Decode(TZipReader::TDecoders& d, uint16_t method, const TZipHeaderInfo& entry, TCodecInput& in,
+            TCodecOutput& out) {
+    // The decoders' own results are not looked at: the entry is judged by
+    // its size and CRC.
     switch (method) {
 #ifdef NUVA_HAVE_UNSHRINK
         case kMethodShrunk:
-            TUnShrinker().Run(in, out);
+            d.unShrinker.Run(in, out);
             return true;
 #endif
 #ifdef NUVA_HAVE_UNREDUCE
@@ -186,20 +206,21 @@ bool Decode(uint16_t method, const TZipHeaderInfo& entry, TCodecInput& in, TCode
         case 3:
         case 4:
         case 5:
-            TUnReducer().Run(in, out, method - kMethodReduced1 + 1, entry.uncompressedSize);
+            d.unReducer.Run(in, out, method - kMethodReduced1 + 1, entry.uncompressedSize);
             return true;
 #endif
 #ifdef NUVA_HAVE_EXPLODE
         case kMethodImploded:
-            TExploder().Run(in, out, entry.flags, entry.compressedSize, entry.uncompressedSize);
+            d.exploder.Run(in, out, entry.flags, entry.compressedSize, entry.uncompressedSize);
             return true;
 #endif
 #ifdef NUVA_HAVE_INFLATE
         case kMethodDeflated:
-            TInflater().Run(in, out);
+            d.inflater.Run(in, out);
             return true;
 #endif
         default:
+            (void)d;
             (void)entry;
             (void)in;
             (void)out;
@@ -447,6 +468,11 @@ int TZipReader::UnZip() {
 int TZipReader::ExtractAll() {
     if (!destDir_.empty() && !DirectoryExists(destDir_)) ForceDirectories(destDir_);
     if (!DoAll || FileEntryCount() == 0) return 0;
+    decoders_ = std::make_unique<TDecoders>();
+    struct TFree {
+        std::unique_ptr<TDecoders>& d;
+        ~TFree() { d.reset(); }
+    } freeDecoders{decoders_};
     int count = 0;
     for (size_t i = 0; i < entries_.size(); ++i)
         if (ExtractEntry(i)) ++count;
@@ -531,14 +557,14 @@ bool TZipReader::ExtractEntry(size_t index) {
                 // disk, too much output) ends the decoding quietly; the size
                 // and CRC checks below then fail the entry.
                 try {
-                    Decode(entry.method, entry, input, output);
+                    Decode(*decoders_, entry.method, entry, input, output);
                 } catch (const EUserCanceled&) {
                     throw;
                 } catch (const Exception&) {
                     failed = true;
                 }
             } else {
-                Decode(entry.method, entry, input, output);
+                Decode(*decoders_, entry.method, entry, input, output);
             }
         } catch (const EBiggerThanUncompressed&) {
             failed = true;

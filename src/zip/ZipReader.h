@@ -87,6 +87,9 @@ class TZipReader {
     // Files that the last UnZip extracted (directory entries not counted).
     int FilesExtracted() const { return filesExtracted_; }
 
+    // The decoders of this build, kept for one UnZip (defined in the .cpp).
+    struct TDecoders;
+
   private:
     void OpenArchive();
     void CloseArchive();
@@ -114,6 +117,7 @@ class TZipReader {
     int32_t zipDosTime_ = -1;  // the archive's last write time when loaded
     bool cancel_ = false;
     bool busy_ = false;
+    std::unique_ptr<TDecoders> decoders_;
     std::vector<AnsiString> extracted_;
     int filesExtracted_ = 0;
 };
