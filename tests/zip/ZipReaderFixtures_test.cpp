@@ -1,6 +1,8 @@
 // The reader over archives written by other tools (../shared/fixtures/zip).
 #include <gtest/gtest.h>
 
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "ReaderTestSupport.h"
@@ -73,6 +75,42 @@ TEST(ZipReaderFixtures, ExtractsSupportedEntriesAndRefusesTheRest) {
         if (!*c.error) {
             EXPECT_EQ(r.filesExtracted == r.fileEntries, expected == c.files.size());
         }
+    }
+}
+
+// The old methods, through the reader: every entry whose method this build
+// decodes comes out with its size and CRC; the names are not compared (one is
+// stored in a code page of its own).
+TEST(ZipReaderFixtures, LegacyMethods) {
+    if (!test::HaveShared()) GTEST_SKIP() << test::kNoSharedMessage;
+    const TExpectedFile exe{"", 0, 45056, 0xcfb109c8}, jpg{"", 0, 40372, 0x088814e3},
+        txt{"", 0, 15498, 0x9bd160fa}, first{"", 0, 1092, 0x22957a6e};
+    auto with = [](TExpectedFile f, uint16_t method) {
+        f.method = method;
+        return f;
+    };
+    const std::vector<std::pair<const char*, std::vector<TExpectedFile>>> cases = {
+        {"sharpcompress__Zip.implode.zip", {with(exe, 6), with(jpg, 0), with(txt, 6)}},
+        {"sharpcompress__Zip.reduce1.zip", {with(txt, 1), with(exe, 2), with(jpg, 2)}},
+        {"sharpcompress__Zip.reduce2.zip", {with(txt, 1), with(exe, 3), with(jpg, 3)}},
+        {"sharpcompress__Zip.reduce3.zip", {with(txt, 1), with(exe, 4), with(jpg, 4)}},
+        {"sharpcompress__Zip.reduce4.zip", {with(txt, 1), with(exe, 5), with(jpg, 5)}},
+        {"sharpcompress__Zip.shrink.zip", {with(txt, 1), with(exe, 1), with(jpg, 0)}},
+        {"zip2__implode.zip", {with(first, 6)}},
+        {"zip2__reduce.zip", {with(first, 5)}},
+        {"zip2__shrink.zip", {with(first, 1)}},
+    };
+    for (const auto& [archive, files] : cases) {
+        SCOPED_TRACE(archive);
+        test::TTempDir dir;
+        auto r = ExtractFile(FixturePath(std::string("zip/legacy/") + archive), dir / "out");
+        EXPECT_EQ(r.error, "");
+        std::multiset<std::pair<size_t, uint32_t>> expected, got;
+        for (const TExpectedFile& f : files)
+            if (ZipMethodSupported(f.method)) expected.insert({f.size, f.crc});
+        for (const auto& [name, data] : r.files)
+            got.insert({data.size(), Crc32(data.data(), data.size())});
+        EXPECT_EQ(got, expected);
     }
 }
 
