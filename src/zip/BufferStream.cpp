@@ -1,0 +1,169 @@
+#include "zip/BufferStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace nuva {
+
+TBufferStream::TBufferStream(TStream& stream, int64_t bufferSize)
+    : stream_(stream),
+      buffer_(new uint8_t[static_cast<size_t>(std::max<int64_t>(bufferSize, 1))]),
+      size_(std::max<int64_t>(bufferSize, 1)) {}
+
+TBufferStream::~TBufferStream() {
+    // Nobody can hear a failure here; writers call Flush() first.
+    if (state_ == bsWrite) FlushBuffer();
+}
+
+int64_t TBufferStream::BufferedOffset() const {
+    if (ptr_ == nullptr) return 0;
+    if (state_ == bsRead) return ptr_ - end_;
+    if (state_ == bsWrite) return ptr_ - buffer_.get();
+    return 0;
+}
+
+bool TBufferStream::FillBuffer() {
+    int64_t got = stream_.Read(buffer_.get(), size_);
+    if (got < 0) got = 0;
+    ptr_ = buffer_.get();
+    end_ = buffer_.get() + got;
+    state_ = got > 0 ? bsRead : bsIdle;
+    if (onFill) onFill();
+    return got > 0;
+}
+
+bool TBufferStream::FlushBuffer() {
+    const int64_t pending = ptr_ == nullptr ? 0 : ptr_ - buffer_.get();
+    int64_t put = pending > 0 ? stream_.Write(buffer_.get(), pending) : 0;
+    ptr_ = buffer_.get();
+    end_ = buffer_.get() + size_;
+    state_ = bsIdle;
+    if (onFlush) onFlush();
+    return put == pending;
+}
+
+bool TBufferStream::Flush() {
+    if (state_ != bsWrite) return true;
+    return FlushBuffer();
+}
+
+void TBufferStream::LeaveRead() {
+    // The wrapped stream stands at the end of what was filled; move it back
+    // to the first unread byte so the write lands at the logical position.
+    const int64_t unread = end_ - ptr_;
+    if (unread > 0) stream_.Seek(-unread, soCurrent);
+    ptr_ = nullptr;
+    state_ = bsIdle;
+}
+
+int64_t TBufferStream::Read(void* buffer, int64_t count) {
+    if (state_ == bsWrite && !FlushBuffer()) return 0;
+    if (state_ != bsRead) ptr_ = end_ = nullptr;  // treat the buffer as empty
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        if (ptr_ == end_ && !FillBuffer()) break;
+        int64_t n = std::min<int64_t>(count - done, end_ - ptr_);
+        std::memcpy(out + done, ptr_, static_cast<size_t>(n));
+        ptr_ += n;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TBufferStream::Write(const void* buffer, int64_t count) {
+    if (state_ == bsRead) LeaveRead();
+    if (state_ != bsWrite) {
+        ptr_ = buffer_.get();
+        end_ = buffer_.get() + size_;
+    }
+    const uint8_t* in = static_cast<const uint8_t*>(buffer);
+    int64_t done = 0;
+    int64_t sinceFlush = 0;  // bytes of this call not yet handed on
+    while (done < count) {
+        int64_t n = std::min<int64_t>(count - done, end_ - ptr_);
+        std::memcpy(ptr_, in + done, static_cast<size_t>(n));
+        ptr_ += n;
+        done += n;
+        sinceFlush += n;
+        if (ptr_ == end_) {
+            state_ = bsWrite;
+            if (!FlushBuffer()) {
+                // The refused buffer is dropped: report only the bytes of this
+                // call that reached the wrapped stream, so that the caller
+                // sees the shortfall even when the buffer ended with the call.
+                written_ = true;
+                return done - sinceFlush;
+            }
+            sinceFlush = 0;
+        }
+    }
+    if (ptr_ != buffer_.get()) state_ = bsWrite;
+    if (count > 0) written_ = true;
+    return done;
+}
+
+int64_t TBufferStream::Size() {
+    const int64_t logical = stream_.Position() + BufferedOffset();
+    return std::max(logical, stream_.Size());
+}
+
+int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int64_t target;
+    switch (origin) {
+        case soBeginning:
+            target = offset;
+            break;
+        case soCurrent:
+            target = stream_.Position() + BufferedOffset() + offset;
+            break;
+        case soEnd:
+            target = Size() - (offset < 0 ? -offset : offset);
+            break;
+        default:
+            throw EStreamError(Format(msg::kInvalidSeekOrigin, static_cast<int>(origin)));
+    }
+    if (target == stream_.Position() + BufferedOffset()) return target;
+    if (state_ == bsWrite && !FlushBuffer()) throw EStreamError(msg::kSeekError);
+    int64_t reached = stream_.Seek(target, soBeginning);
+    ptr_ = end_ = nullptr;
+    state_ = bsIdle;
+    return reached;
+}
+
+void TBufferStream::PutBack(uint8_t byte) {
+    if (ptr_ == nullptr || ptr_ == buffer_.get()) throw EStreamError(msg::kPutbackOverflow);
+    *--ptr_ = byte;
+}
+
+// --- TBufferedFileStream ----------------------------------------------------
+
+namespace {
+
+bool ModeWrites(unsigned mode) {
+    return mode == fmCreate || (mode & 0x3) == fmOpenWrite || (mode & 0x3) == fmOpenReadWrite;
+}
+
+}  // namespace
+
+TBufferedFileStream::TBufferedFileStream(const AnsiString& fileName, int64_t bufferSize,
+                                         bool flushToDiskOnClose, unsigned mode)
+    : detail::TFileHolder{std::make_unique<TFileStream>(fileName, mode)},
+      TBufferStream(*file, bufferSize) {
+    flushOnDestroy_ = flushToDiskOnClose && ModeWrites(mode);
+}
+
+TBufferedFileStream::~TBufferedFileStream() {
+    Close();
+}
+
+bool TBufferedFileStream::Close() {
+    bool ok = Flush();
+    if (flushOnDestroy_ && written_) {
+        file->FlushToDisk();
+        written_ = false;
+    }
+    return ok;
+}
+
+}  // namespace nuva

@@ -1,0 +1,38 @@
+// The door between the sender engine and the archive components: stateless
+// operations, each creating one component, running it and destroying it.
+// Paths are in the system code page.
+//
+// Nothing is caught here: the components' errors (a missing archive, "Incomplete
+// Zip File", "Not a valid zip file!", "Premature end of file reached", "Cant
+// write uncompressed file", file-system errors) pass on to the caller after
+// the component is gone.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "util/StringList.h"
+
+namespace nuva {
+
+// Extracts every entry of `zipName` into `destDir` (created when missing),
+// replacing existing files. True when every file entry of the archive was
+// extracted; false when any was skipped (wrong CRC, encrypted, unknown or
+// undecodable method, overlapping data, unsafe name, output not creatable).
+bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir);
+
+// As UnzipToDir; `written` receives the full paths of the files that this
+// extraction wrote, in the archive's directory order, each once (appended).
+bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
+                       std::vector<AnsiString>& written);
+
+// UnzipToDir, then the files that this extraction wrote appended to
+// `fileList` (full paths, directory order, each once). A null `fileList` is
+// given a new list. Files that were in `destDir` before are not listed.
+// Returns UnzipToDir's result; the list is filled either way. On an
+// exception the list is left as it was.
+bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
+                  std::unique_ptr<TStringList>& fileList);
+
+}  // namespace nuva

@@ -1,0 +1,125 @@
+// `TZipReader`: reads a zip archive's directory and extracts its entries
+// into a directory. The facade creates one per call, names the archive and
+// the destination, sets `OverwriteMode` to Always and `DoAll` to true and
+// runs `UnZip`.
+//
+// Every byte of the archive is untrusted. The reader never writes outside
+// `DestDir`: the stored directory part of a name is ignored, and an entry
+// whose name is absolute, has a drive or a ".." part, holds a control byte,
+// is "." or ".." or a reserved device name is skipped. Problems with one
+// entry (wrong CRC, encrypted, unknown method, data that overlaps the next
+// entry, output not creatable) skip that entry and only lower the count.
+// Errors that end the operation are the exceptions of ZipErrors.h and the
+// platform's file errors; the partial output file of the entry being written
+// is deleted before such an exception leaves `UnZip`.
+//
+// One thread at a time; the calling thread's message pump runs during long
+// reads when `DoProcessMessages` is on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "zip/BufferStream.h"
+#include "zip/ZipFormat.h"
+
+namespace nuva {
+
+enum class TOverwriteMode { Prompt, Always, Never, ifNewer, ifOlder };
+enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
+
+// True when an entry with this directory part and file name may be written
+// as DestDir + file name: no control byte, no drive or colon, not absolute,
+// no ".." part, a file name that is not only dots and spaces and is no
+// reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any case, with
+// or without an extension).
+bool IsExtractableName(const AnsiString& directory, const AnsiString& fileName);
+
+// True when this build decodes entries of `method` (0 stored, 1 shrunk, 2-5
+// reduced, 6 imploded, 8 deflated).
+bool ZipMethodSupported(uint16_t method);
+
+class TZipReader {
+  public:
+    TZipReader();
+    ~TZipReader();
+    TZipReader(const TZipReader&) = delete;
+    TZipReader& operator=(const TZipReader&) = delete;
+
+    // Naming a different archive drops the loaded directory.
+    void SetZipName(const AnsiString& name);
+    const AnsiString& ZipName() const { return zipName_; }
+    // A trailing delimiter is removed. Empty: the current directory.
+    void SetDestDir(const AnsiString& dir);
+    const AnsiString& DestDir() const { return destDir_; }
+
+    // Settings (constructor values as shown).
+    TOverwriteMode OverwriteMode = TOverwriteMode::Prompt;  // Prompt keeps existing files
+    bool DoAll = false;            // false: nothing is selected (no wildcard selection)
+    bool RetainAttributes = true;  // MS-DOS host entries only, masked to 0x27
+    bool ReplaceReadOnly = false;
+    bool FlushFilesOnClose = false;
+    bool DoProcessMessages = true;
+    bool OEMConvert = true;
+    TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+
+    // Reads the directory and extracts the selected entries. Returns the
+    // number extracted (directory entries count as extracted). Raises the
+    // platform's file-open error for a missing archive, EIncompleteZip /
+    // ENotAZipFile / EBadZipFile for an unreadable directory, and
+    // EFatalUnzipError, ECantWriteUCF, EUserCanceled while extracting.
+    int UnZip();
+    // Loads the end record and the entry list from the named archive (opened
+    // and closed here). Raises as UnZip does for the directory.
+    void ReadZip();
+    // Asks a running operation to stop with EUserCanceled at its next check.
+    void Cancel() { cancel_ = true; }
+
+    // The loaded directory, sorted by disk and local header offset.
+    const std::vector<TZipHeaderInfo>& Entries() const { return entries_; }
+    const TEndCentral& EndCentral() const { return end_; }
+    // Entries with a file name (not directory entries).
+    int FileEntryCount() const;
+    // The output files that the last UnZip wrote and kept, in directory order,
+    // each once.
+    const std::vector<AnsiString>& ExtractedFiles() const { return extracted_; }
+    // Files that the last UnZip extracted (directory entries not counted).
+    int FilesExtracted() const { return filesExtracted_; }
+
+    // The decoders of this build, kept for one UnZip (defined in the .cpp).
+    struct TDecoders;
+
+  private:
+    void OpenArchive();
+    void CloseArchive();
+    void LoadDirectory();
+    void ReadCentralDirectory();
+    bool ReadCentralEntries(uint32_t count);
+    bool RebuildFromLocalHeaders();
+    void MergeCentralHeaders(int64_t from, uint32_t count);
+    int ExtractAll();
+    bool ExtractEntry(size_t index);
+    bool TargetReplaceable(const TZipHeaderInfo& entry, const AnsiString& path) const;
+    // Runs the message pump when asked and raises EUserCanceled on a pending
+    // cancel.
+    void Checkpoint();
+
+    friend class TEntryInput;
+
+    AnsiString zipName_;
+    AnsiString destDir_;
+    std::unique_ptr<TBufferedFileStream> archive_;
+    int64_t archiveSize_ = 0;
+    TEndCentral end_;
+    std::vector<TZipHeaderInfo> entries_;
+    bool loaded_ = false;
+    int32_t zipDosTime_ = -1;  // the archive's last write time when loaded
+    bool cancel_ = false;
+    bool busy_ = false;
+    std::unique_ptr<TDecoders> decoders_;
+    std::vector<AnsiString> extracted_;
+    int filesExtracted_ = 0;
+};
+
+}  // namespace nuva
