@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -126,6 +127,22 @@ inline Bytes RandomBytes(size_t n, uint32_t seed, int alphabet = 256, int base =
     return out;
 }
 
+// Random bytes in which no 3-byte string occurs twice: the compressor finds
+// no match at all, so every byte is one literal symbol.
+inline Bytes RandomBytesWithoutRepeats(size_t n, uint32_t seed) {
+    Bytes out = RandomBytes(n, seed);
+    std::vector<bool> seen(size_t{1} << 24);
+    for (size_t i = 2; i < n; ++i) {
+        size_t triple = (size_t{out[i - 2]} << 16) | (size_t{out[i - 1]} << 8) | out[i];
+        while (seen[triple]) {
+            out[i] = static_cast<uint8_t>(out[i] + 1);
+            triple = (triple & ~size_t{0xFF}) | out[i];
+        }
+        seen[triple] = true;
+    }
+    return out;
+}
+
 inline Bytes EnglishLikeText(size_t n, uint32_t seed) {
     static const char* const kWords[] = {
         "the ",    "archive ",  "entry ", "window ", "of ",     "and ",   "block ",   "match ",
@@ -167,6 +184,7 @@ struct TBlockInfo {
     size_t endBit;    // bit offset after the block
     size_t storedLength = 0;
     bool storedAligned = false;  // padding bits zero and NLEN = ~LEN
+    int longestLitLenCode = 0;   // dynamic blocks: bits of the longest literal/length code
     std::vector<TSymbol> symbols;
 };
 
@@ -220,6 +238,7 @@ class TSymbolDecoder {
                     }
                 }
                 std::vector<int> lit(lengths.begin(), lengths.begin() + hlit);
+                for (int l : lit) b.longestLitLenCode = std::max(b.longestLitLenCode, l);
                 std::vector<int> dist(lengths.begin() + hlit, lengths.begin() + hlit + hdist);
                 Symbols(THuffman(lit), THuffman(dist), b);
             } else {
