@@ -143,13 +143,17 @@ TEST(DeflateBlocksTest, EarlyBlockEndsOnlyAboveLevel2) {
         int early = 0;
         for (size_t i = 0; i + 1 < blocks.size(); ++i) {
             const size_t n = blocks[i].symbols.size();
-            if (level <= 2) EXPECT_EQ(n, 32767u) << level;
+            if (level <= 2) {
+                EXPECT_EQ(n, 32767u) << level;
+            }
             if (n != 32767) {
                 EXPECT_EQ(n % 4096, 0u) << level;
                 ++early;
             }
         }
-        if (level > 2) EXPECT_GT(early, 0) << level;
+        if (level > 2) {
+            EXPECT_GT(early, 0) << level;
+        }
     }
 }
 

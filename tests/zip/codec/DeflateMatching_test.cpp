@@ -36,7 +36,9 @@ TEST(DeflateMatchingTest, RunOfOneByteStartsWithTwoLiterals) {
         EXPECT_EQ(s[1].literal, 'a');
         for (size_t i = 2; i < s.size(); ++i) {
             ASSERT_EQ(s[i].literal, -1) << i;
-            if (i + 1 < s.size()) EXPECT_EQ(s[i].length, 258) << i;
+            if (i + 1 < s.size()) {
+                EXPECT_EQ(s[i].length, 258) << i;
+            }
             const int expectedDistance = level >= 4 || i == 2 ? 1 : 258;
             EXPECT_EQ(s[i].distance, expectedDistance) << i;
         }

@@ -186,9 +186,9 @@ TEST(DeflateTest, BytesPastTheEndDecideBetweenEqualMatches) {
     // on into the window past the input's end, which is zero, so the farther
     // copy counts longer and is chosen, also after the object has packed
     // other data that filled its window.
-    Bytes input(2000, 'x');
-    const std::string tail("Zabc\0\0QabcYRabc", 15);
-    input.insert(input.end(), tail.begin(), tail.end());
+    std::string text(2000, 'x');
+    text.append("Zabc\0\0QabcYRabc", 15);
+    const Bytes input = ToBytes(text);
     TDeflater reused;
     Compress(reused, RandomBytes(70000, 9), 6);
     for (int level = 1; level <= 9; ++level) {
