@@ -87,7 +87,16 @@ struct TDeflater::TState {
           heads(kHashSize, 0),
           literals(deflate::kSymbolBufferSize, 0),
           distances(deflate::kSymbolBufferSize, 0),
-          encoder(literals.data(), distances.data(), window.data(), kWindowZeroBytes) {}
+          encoder(literals.data(), distances.data()) {}
+
+    // Every entry starts from a zeroed window, however the last one ended
+    // (the bytes past an entry's end take part in choosing between equally
+    // long matches). Only the bytes that reads reached need it; the last
+    // byte is never read while matching and is left alone.
+    void ZeroWindow() {
+        std::memset(window.data(), 0, std::min(windowUsed, kWindowZeroBytes));
+        windowUsed = 0;
+    }
 
     // Working memory, zeroed once: bytes past the input's end are read
     // while matching (they only ever decide between equally long matches).
@@ -97,6 +106,7 @@ struct TDeflater::TState {
     std::vector<uint8_t> literals;
     std::vector<uint16_t> distances;
     TBlockEncoder encoder;
+    uint32_t windowUsed = 0;  // window bytes that reads have written since the last zeroing
 };
 
 namespace {
@@ -104,9 +114,14 @@ namespace {
 // One entry's matching state; lives for one TDeflater::Run.
 class TMatcher {
   public:
-    TMatcher(uint8_t* window, uint16_t* links, uint16_t* heads, TBlockEncoder& encoder,
-             TCodecInput& source, int level)
-        : window_(window), links_(links), heads_(heads), encoder_(encoder), source_(source) {
+    TMatcher(uint8_t* window, uint32_t& windowUsed, uint16_t* links, uint16_t* heads,
+             TBlockEncoder& encoder, TCodecInput& source, int level)
+        : window_(window),
+          windowUsed_(windowUsed),
+          links_(links),
+          heads_(heads),
+          encoder_(encoder),
+          source_(source) {
         const TLevelRow& row = kLevelTable[level];
         goodLength_ = row.goodLength;
         lazyLimit_ = row.lazyLimit;
@@ -122,6 +137,7 @@ class TMatcher {
             lookahead_ = 0;
         } else {
             lookahead_ = static_cast<uint32_t>(std::min<size_t>(first, kFirstRead));
+            windowUsed_ = std::max(windowUsed_, lookahead_);
             if (lookahead_ < kMinLookahead) Fill();
             hash_ = window_[0];
             hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
@@ -293,10 +309,12 @@ class TMatcher {
                 endOfInput_ = true;
             else
                 lookahead_ += static_cast<uint32_t>(std::min<size_t>(got, free));
+            windowUsed_ = std::max(windowUsed_, strStart_ + lookahead_);
         } while (lookahead_ < kMinLookahead && !endOfInput_);
     }
 
     uint8_t* window_;
+    uint32_t& windowUsed_;
     uint16_t* links_;
     uint16_t* heads_;
     TBlockEncoder& encoder_;
@@ -327,16 +345,19 @@ int64_t TDeflater::Run(TCodecInput& source, TCodecOutput& out, int level, TDefla
     if (level <= 2) entry.flags |= 4;
     if (level >= 8) entry.flags |= 2;
     state_->encoder.StartEntry(out, entry, level);
-    TMatcher matcher(state_->window.data(), state_->links.data(), state_->heads.data(),
-                     state_->encoder, source, level);
+    TMatcher matcher(state_->window.data(), state_->windowUsed, state_->links.data(),
+                     state_->heads.data(), state_->encoder, source, level);
+    int64_t written;
     try {
-        return matcher.Run(level);
+        written = matcher.Run(level);
     } catch (...) {
-        // The last block zeroes the window; an entry cut short must leave it
-        // the same way, or the next entry's bytes would depend on this one.
-        std::memset(state_->window.data(), 0, kWindowZeroBytes);
+        // An entry cut short leaves the window as a finished one does, or the
+        // next entry's bytes would depend on this one.
+        state_->ZeroWindow();
         throw;
     }
+    state_->ZeroWindow();
+    return written;
 }
 
 }  // namespace nuva

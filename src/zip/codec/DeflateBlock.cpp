@@ -15,13 +15,8 @@ constexpr int kStoredHeaderBytes = 4;      // LEN and NLEN
 
 }  // namespace
 
-TBlockEncoder::TBlockEncoder(uint8_t* literals, uint16_t* distances, uint8_t* window,
-                             uint32_t windowZeroBytes)
-    : tables_(&StaticTables()),
-      literals_(literals),
-      distances_(distances),
-      window_(window),
-      windowZeroBytes_(windowZeroBytes) {
+TBlockEncoder::TBlockEncoder(uint8_t* literals, uint16_t* distances)
+    : tables_(&StaticTables()), literals_(literals), distances_(distances) {
     litLenDesc_ = {litLen_,         dynamicLitLen_, tables_->fixedLitLen, kLengthExtraBits,
                    kEndOfBlock + 1, kLitLenCodes,   kMaxCodeBits,         0};
     distanceDesc_ = {distance_, dynamicDistance_, tables_->fixedDistance, kDistanceExtraBits,
@@ -369,9 +364,6 @@ int64_t TBlockEncoder::FlushBlock(const uint8_t* data, int64_t storedLength, boo
     }
     StartBlock();
     if (last) {
-        // The next entry starts from a zeroed window (the bytes past its end
-        // take part in choosing between equally long matches).
-        std::memset(window_, 0, windowZeroBytes_);
         bits_.AlignAndFlush();
         compressedLength_ += 7;
     }

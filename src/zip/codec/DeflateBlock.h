@@ -3,7 +3,7 @@
 // builds the length-limited Huffman codes and writes the bits.
 //
 // Internal to the codec library; TDeflater (Deflate.h) is the public face.
-// The encoder uses the symbol buffers and the window that its owner passes
+// The encoder uses the symbol buffers that its owner passes
 // in; it allocates nothing itself.
 #pragma once
 
@@ -100,10 +100,8 @@ struct TTreeDesc {
 
 class TBlockEncoder {
   public:
-    // `literals` and `distances` have kSymbolBufferSize places each; the
-    // window is the matcher's (zeroed after an entry's last block).
-    TBlockEncoder(uint8_t* literals, uint16_t* distances, uint8_t* window,
-                  uint32_t windowZeroBytes);
+    // `literals` and `distances` have kSymbolBufferSize places each.
+    TBlockEncoder(uint8_t* literals, uint16_t* distances);
 
     void StartEntry(TCodecOutput& out, TDeflateEntry& entry, int level);
 
@@ -152,8 +150,6 @@ class TBlockEncoder {
     const TStaticTables* tables_;
     uint8_t* literals_;
     uint16_t* distances_;  // 0 for a literal
-    uint8_t* window_;
-    uint32_t windowZeroBytes_;
 
     TCodecOutput* out_ = nullptr;
     TDeflateEntry* entry_ = nullptr;

@@ -164,8 +164,7 @@ class TEncoderHarness {
         : literals(deflate::kSymbolBufferSize),
           distances(deflate::kSymbolBufferSize),
           window(65536 + 64),
-          encoder(std::make_unique<deflate::TBlockEncoder>(literals.data(), distances.data(),
-                                                           window.data(), 65535)) {}
+          encoder(std::make_unique<deflate::TBlockEncoder>(literals.data(), distances.data())) {}
     std::vector<uint8_t> literals;
     std::vector<uint16_t> distances;
     std::vector<uint8_t> window;

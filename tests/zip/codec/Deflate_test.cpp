@@ -167,9 +167,19 @@ TEST(DeflateTest, SameBytesFromFreshReusedAndSeparateObjects) {
     }
 }
 
+// Ends with "abc", which occurs twice before: followed by "Y" (5 back) and
+// followed by two zero bytes (11 back).
+Bytes TieAtTheEnd() {
+    std::string text(2000, 'x');
+    text.append("Zabc\0\0QabcYRabc", 15);
+    return ToBytes(text);
+}
+
 TEST(DeflateTest, WriteFailurePassesThroughAndTheObjectStaysUsable) {
+    // The next entry's choice at its end depends on the window past it,
+    // which the failed entry had filled with text.
     const Bytes big = EnglishLikeText(300000, 5);
-    const Bytes next = EnglishLikeText(50000, 6);
+    const Bytes next = TieAtTheEnd();
     const Bytes expected = Compress(next, 6).bytes;
     TDeflater deflater;
     TMemorySource source(big);
@@ -181,14 +191,10 @@ TEST(DeflateTest, WriteFailurePassesThroughAndTheObjectStaysUsable) {
 }
 
 TEST(DeflateTest, BytesPastTheEndDecideBetweenEqualMatches) {
-    // The input ends with "abc", which occurs twice before: followed by "Y"
-    // (5 back) and followed by two zero bytes (11 back). The match count runs
-    // on into the window past the input's end, which is zero, so the farther
-    // copy counts longer and is chosen, also after the object has packed
-    // other data that filled its window.
-    std::string text(2000, 'x');
-    text.append("Zabc\0\0QabcYRabc", 15);
-    const Bytes input = ToBytes(text);
+    // The match count runs on into the window past the input's end, which is
+    // zero, so the farther copy counts longer and is chosen, also after the
+    // object has packed other data that filled its window.
+    const Bytes input = TieAtTheEnd();
     TDeflater reused;
     Compress(reused, RandomBytes(70000, 9), 6);
     for (int level = 1; level <= 9; ++level) {
