@@ -63,6 +63,9 @@ inline uint64_t Load64(const uint8_t* p) {
     return v;
 }
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "EqualPrefix finds the first unequal byte from the lowest set bit");
+
 // How many of the `limit` bytes at a and b are equal, counted from the start.
 // Both ranges may extend up to 8 bytes past `limit` rounded up (the window
 // has padding for that).
