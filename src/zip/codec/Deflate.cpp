@@ -166,26 +166,35 @@ class TMatcher {
     // prevLength_) and sets matchStart_ when it found a longer one. The
     // length may count bytes past the lookahead; callers clamp it.
     uint32_t LongestMatch(uint32_t candidate) {
+        const uint8_t* const window = window_;
+        const uint16_t* const links = links_;
         uint32_t chain = chainLimit_;
         uint32_t best = prevLength_;
+        uint32_t bestStart = matchStart_;
         if (prevLength_ >= goodLength_) chain >>= 2;
         const uint32_t limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
-        const uint8_t* scan = window_ + strStart_;
+        const uint8_t* const scan = window + strStart_;
         const uint16_t scanStart = Load16(scan);
         uint16_t scanEnd = Load16(scan + best - 1);
+        const uint8_t* windowAtEnd =
+            window + best - 1;  // + candidate: the candidate's last 2 bytes
         do {
-            const uint8_t* match = window_ + candidate;
             // Equal hashes and equal first two bytes imply an equal third byte.
-            if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
+            if (Load16(windowAtEnd + candidate) != scanEnd ||
+                Load16(window + candidate) != scanStart)
+                continue;
+            const uint8_t* const match = window + candidate;
             const uint32_t length =
                 kMinMatch + EqualPrefix(scan + kMinMatch, match + kMinMatch, kMaxMatch - kMinMatch);
             if (length > best) {
-                matchStart_ = candidate;
+                bestStart = candidate;
                 best = length;
                 if (static_cast<int32_t>(best) >= niceLength_) break;
                 scanEnd = Load16(scan + best - 1);
+                windowAtEnd = window + best - 1;
             }
-        } while ((candidate = links_[candidate & kLinkMask]) > limit && --chain != 0);
+        } while ((candidate = links[candidate & kLinkMask]) > limit && --chain != 0);
+        matchStart_ = bestStart;
         return best;
     }
 
