@@ -8,7 +8,8 @@
 // tells whether a decoder used any of the padding bits, which makes a
 // truncated stream that happens to end inside the padding fail as well.
 //
-// Owned by one decoder run; not shared between threads.
+// One object serves one stream at a time (`Start`); not shared between
+// threads.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +22,19 @@ namespace nuva {
 
 class TBitInput {
   public:
-    static constexpr size_t kBufferSize = 32768;  // bytes asked of the input stage at most
-    static constexpr size_t kEndPadding = 8;      // zero bytes supplied after the real input
+    static constexpr size_t kBufferSize = 32768;    // bytes asked of the input stage at most
+    static constexpr size_t kEndPadding = 8;        // zero bytes supplied after the real input
+    static constexpr size_t kDirectReadMin = 4096;  // bytes worth reading past the buffer
 
-    explicit TBitInput(TCodecInput& input)
-        : input_(input), buffer_(new uint8_t[kBufferSize + kEndPadding]) {
+    // Allocates the buffer (std::bad_alloc passes on).
+    TBitInput() : buffer_(new uint8_t[kBufferSize + kEndPadding]) { Start(nullptr); }
+    // Starts reading a new stream from `input`.
+    void Start(TCodecInput* input) {
+        input_ = input;
         next_ = end_ = realEnd_ = buffer_.get();
+        bits_ = 0;
+        count_ = 0;
+        ended_ = (input == nullptr);
     }
     TBitInput(const TBitInput&) = delete;
     TBitInput& operator=(const TBitInput&) = delete;
@@ -98,8 +106,9 @@ class TBitInput {
 
   private:
     void Fill();
+    void MarkEnded();  // the stage reported the end: the padding follows realEnd_
 
-    TCodecInput& input_;
+    TCodecInput* input_ = nullptr;
     std::unique_ptr<uint8_t[]> buffer_;
     const uint8_t* realEnd_;
     bool ended_ = false;
@@ -109,15 +118,17 @@ inline void TBitInput::Fill() {
     uint8_t* base = buffer_.get();
     size_t tail = size_t(end_ - next_);
     std::memmove(base, next_, tail);
-    size_t got = input_.Read(base + tail, kBufferSize - tail);
+    size_t got = input_->Read(base + tail, kBufferSize - tail);
     if (got > kBufferSize - tail) got = kBufferSize - tail;  // a stage that claims too much
     next_ = base;
     realEnd_ = end_ = base + tail + got;
-    if (got == 0) {
-        ended_ = true;
-        std::memset(base + tail, 0, kEndPadding);
-        end_ = realEnd_ + kEndPadding;
-    }
+    if (got == 0) MarkEnded();
+}
+
+inline void TBitInput::MarkEnded() {
+    ended_ = true;
+    std::memset(const_cast<uint8_t*>(realEnd_), 0, kEndPadding);
+    end_ = realEnd_ + kEndPadding;
 }
 
 inline size_t TBitInput::ReadBytes(uint8_t* dest, size_t n) {
@@ -133,6 +144,18 @@ inline size_t TBitInput::ReadBytes(uint8_t* dest, size_t n) {
     while (done < n) {
         if (next_ >= realEnd_) {
             if (ended_) return done;
+            if (n - done >= kDirectReadMin) {
+                // A long run of bytes goes straight to the destination.
+                size_t got = input_->Read(dest + done, n - done);
+                if (got > n - done) got = n - done;
+                if (got == 0) {
+                    next_ = realEnd_ = buffer_.get();
+                    MarkEnded();
+                    return done;
+                }
+                done += got;
+                continue;
+            }
             Fill();
             continue;
         }

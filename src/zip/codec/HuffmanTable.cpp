@@ -13,20 +13,29 @@ uint32_t MakeEntry(unsigned op, unsigned bits, unsigned value) {
 
 // The low `length` bits of `code` in reverse order: the stream sends a code's
 // most significant bit first, and table indexes take the first bit lowest.
-unsigned Reverse(unsigned code, unsigned length) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        r = (r << 1) | (code & 1);
-        code >>= 1;
+struct TByteReversal {
+    uint8_t table[256];
+    constexpr TByteReversal() : table() {
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned r = 0;
+            for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+            table[b] = uint8_t(r);
+        }
     }
-    return r;
+};
+constexpr TByteReversal kByteReversal;
+
+unsigned Reverse(unsigned code, unsigned length) {
+    unsigned r =
+        (unsigned(kByteReversal.table[code & 0xFF]) << 8) | kByteReversal.table[(code >> 8) & 0xFF];
+    return r >> (16 - length);
 }
 
 }  // namespace
 
 int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simpleCodes,
                          const uint16_t* base, const uint8_t* extra, unsigned lookupBits) {
-    entries_.clear();
+    size_ = 0;
     lookupBits_ = 0;
 
     unsigned perLength[kMaxCodeLength + 1] = {};
@@ -54,48 +63,58 @@ int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simple
     if (left < 0) return kTableOversubscribed;
     int result = (left != 0 && longest != 1) ? kTableIncomplete : kTableComplete;
 
-    // The first canonical code of each length.
+    // The first canonical code of each length; then each symbol's code.
     unsigned nextCode[kMaxCodeLength + 2] = {};
     unsigned code = 0;
     for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
         code = (code + (len > 1 ? perLength[len - 1] : 0)) << 1;
         nextCode[len] = code;
     }
+    codes_.resize(count);
+    for (unsigned s = 0; s < count; ++s)
+        if (lengths[s]) codes_[s] = uint16_t(nextCode[lengths[s]]++);
 
     // Width of each sub-table: the longest code below its root prefix.
     const size_t rootSize = size_t(1) << root;
-    std::vector<uint8_t> subBits(rootSize, 0);
-    {
-        unsigned probe[kMaxCodeLength + 2];
-        std::copy(std::begin(nextCode), std::end(nextCode), probe);
+    size_t total = rootSize;
+    if (longest > root) {
+        subBits_.assign(rootSize, 0);
+        offset_.resize(rootSize);
         for (unsigned s = 0; s < count; ++s) {
             unsigned len = lengths[s];
-            if (len == 0) continue;
-            unsigned c = probe[len]++;
             if (len <= root) continue;
-            unsigned prefix = c >> (len - root);
-            subBits[prefix] = uint8_t(std::max<unsigned>(subBits[prefix], len - root));
+            unsigned prefix = codes_[s] >> (len - root);
+            if (subBits_[prefix] < len - root) subBits_[prefix] = uint8_t(len - root);
         }
+        for (size_t p = 0; p < rootSize; ++p) {
+            if (subBits_[p] == 0) continue;
+            offset_[p] = uint32_t(total);
+            total += size_t(1) << subBits_[p];
+        }
+        // Only an incomplete code can need more room than the links address.
+        if (total > kMaxEntries) return kTableIncomplete;  // left empty: unusable
     }
-    std::vector<uint32_t> offset(rootSize, 0);
-    size_t total = rootSize;
-    for (size_t p = 0; p < rootSize; ++p) {
-        if (subBits[p] == 0) continue;
-        offset[p] = uint32_t(total);
-        total += size_t(1) << subBits[p];
-    }
-    // Only an incomplete code can need more room than the links can address.
-    if (total > kMaxEntries) return kTableIncomplete;  // left empty: unusable
 
-    entries_.assign(total, MakeEntry(kOpInvalid, 0, 0));
-    for (size_t p = 0; p < rootSize; ++p) {
-        if (subBits[p] == 0) continue;
-        entries_[Reverse(unsigned(p), root)] = MakeEntry(kOpLiteral + subBits[p], root, offset[p]);
+    if (capacity_ < total) {
+        entries_.reset(new uint32_t[total]);
+        capacity_ = total;
+    }
+    size_ = total;
+    uint32_t* entries = entries_.get();
+    // A complete code covers every slot; only an incomplete one leaves gaps.
+    if (result != kTableComplete || longest == 1)
+        std::fill(entries, entries + total, MakeEntry(kOpInvalid, 0, 0));
+    if (longest > root) {
+        for (size_t p = 0; p < rootSize; ++p) {
+            if (subBits_[p] == 0) continue;
+            entries[Reverse(unsigned(p), root)] =
+                MakeEntry(kOpLiteral + subBits_[p], root, offset_[p]);
+        }
     }
     for (unsigned s = 0; s < count; ++s) {
         unsigned len = lengths[s];
         if (len == 0) continue;
-        unsigned c = nextCode[len]++;
+        unsigned c = codes_[s];
         unsigned op, value;
         if (s < simpleCodes) {
             op = s < 256 ? kOpLiteral : kOpEndOfBlock;
@@ -106,13 +125,13 @@ int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simple
         }
         if (len <= root) {
             uint32_t e = MakeEntry(op, len, value);
-            for (size_t k = Reverse(c, len); k < rootSize; k += size_t(1) << len) entries_[k] = e;
+            for (size_t k = Reverse(c, len); k < rootSize; k += size_t(1) << len) entries[k] = e;
         } else {
             unsigned rest = len - root;
             unsigned prefix = c >> rest;
             uint32_t e = MakeEntry(op, rest, value);
-            size_t width = size_t(1) << subBits[prefix];
-            uint32_t* sub = entries_.data() + offset[prefix];
+            size_t width = size_t(1) << subBits_[prefix];
+            uint32_t* sub = entries + offset_[prefix];
             for (size_t k = Reverse(c & ((1u << rest) - 1), rest); k < width;
                  k += size_t(1) << rest)
                 sub[k] = e;

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace nuva {
@@ -67,14 +68,20 @@ class THuffmanTable {
     int Build(const uint8_t* lengths, unsigned count, unsigned simpleCodes, const uint16_t* base,
               const uint8_t* extra, unsigned lookupBits);
 
-    bool Empty() const { return entries_.empty(); }
+    bool Empty() const { return size_ == 0; }
     unsigned LookupBits() const { return lookupBits_; }
-    const uint32_t* Entries() const { return entries_.data(); }
-    size_t Size() const { return entries_.size(); }
+    const uint32_t* Entries() const { return entries_.get(); }
+    size_t Size() const { return size_; }
 
   private:
-    std::vector<uint32_t> entries_;
+    std::unique_ptr<uint32_t[]> entries_;  // grows, never shrinks: blocks reuse it
+    size_t capacity_ = 0;
+    size_t size_ = 0;
     unsigned lookupBits_ = 0;
+    // Scratch kept between builds to spare allocations per block.
+    std::vector<uint16_t> codes_;
+    std::vector<uint8_t> subBits_;
+    std::vector<uint32_t> offset_;
 };
 
 }  // namespace nuva

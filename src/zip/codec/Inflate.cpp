@@ -70,12 +70,15 @@ inline uint8_t* CopyMatch(uint8_t* out, size_t distance, size_t length) {
         std::memset(out, out[-1], length);
         return end;
     }
-    // A short period: lay down the first repetitions one byte at a time
-    // until the pattern repeats at a distance of at least 16, then copy wide.
-    size_t period = distance * ((16 + distance - 1) / distance);
-    size_t head = std::min(period, length);
-    for (size_t i = 0; i < head; ++i) out[i] = src[i];
-    out += head;
+    // A short period: copy the pattern onto itself, doubling the copied run
+    // each time, until it repeats at a distance of at least 16; then copy
+    // wide at that distance.
+    size_t period = distance;
+    while (period < 16 && out < end) {
+        std::memcpy(out, src, period);
+        out += period;
+        period *= 2;
+    }
     src = out - period;
     while (out < end) {
         std::memcpy(out, src, 16);
@@ -88,6 +91,8 @@ inline uint8_t* CopyMatch(uint8_t* out, size_t distance, size_t length) {
 }  // namespace
 
 struct TInflater::TState {
+    TBitInput in;
+    TOutputWindow window;
     THuffmanTable literals;
     THuffmanTable distances;
     THuffmanTable codeLengths;
@@ -206,7 +211,7 @@ int TBlockDecoder::Codes(const THuffmanTable& literals, const THuffmanTable& dis
     unsigned bc = in_.count_;
     const uint8_t* next = in_.next_;
     uint8_t* out = window_.out;
-    const uint8_t* flushPoint = window_.FlushPoint();
+    const uint8_t* flushPoint = window_.FlushPoint();  // moves with every flush
     int result = kInflateInvalidData;
 
     for (;;) {
@@ -286,6 +291,7 @@ int TBlockDecoder::Codes(const THuffmanTable& literals, const THuffmanTable& dis
             window_.out = out;
             window_.FlushIfFull();
             out = window_.out;
+            flushPoint = window_.FlushPoint();
         }
     }
     in_.bits_ = bb;
@@ -297,21 +303,24 @@ int TBlockDecoder::Codes(const THuffmanTable& literals, const THuffmanTable& dis
 
 }  // namespace
 
-TInflater::TInflater() : tables_(new TState) {}
+TInflater::TInflater() = default;
 TInflater::~TInflater() = default;
 
 int TInflater::Run(TCodecInput& input, TCodecOutput& output) {
-    std::unique_ptr<TBitInput> in;
-    std::unique_ptr<TOutputWindow> window;
-    try {
-        in.reset(new TBitInput(input));
-        window.reset(new TOutputWindow(output));
-    } catch (const std::bad_alloc&) {
-        ShowMessageBox(kInflateOutOfMemoryText, "Error", mbOk);
-        return kInflateOutOfMemory;
+    if (!tables_) {
+        try {
+            tables_.reset(new TState);
+        } catch (const std::bad_alloc&) {
+            ShowMessageBox(kInflateOutOfMemoryText, "Error", mbOk);
+            return kInflateOutOfMemory;
+        }
     }
-    TBlockDecoder block(*in, *window);
     TState& t = *tables_;
+    TBitInput* in = &t.in;
+    TOutputWindow* window = &t.window;
+    in->Start(&input);
+    window->Start(output, false);
+    TBlockDecoder block(*in, *window);
 
     bool last = false;
     while (!last) {

@@ -51,7 +51,7 @@ class TInflater {
 
   private:
     struct TState;
-    std::unique_ptr<TState> tables_;  // tables kept between blocks and runs
+    std::unique_ptr<TState> tables_;  // buffers and tables, allocated by the first run
 };
 
 }  // namespace nuva
