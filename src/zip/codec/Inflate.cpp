@@ -23,6 +23,7 @@
 #include "platform/Platform.h"
 #include "zip/codec/BitInput.h"
 #include "zip/codec/HuffmanTable.h"
+#include "zip/codec/MatchCopy.h"
 #include "zip/codec/OutputWindow.h"
 
 namespace nuva {
@@ -52,41 +53,6 @@ constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4, 
                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                         11, 4,  12, 3, 13, 2, 14, 1, 15};
-
-// Copies a match of `length` bytes from `distance` back. May write up to 15
-// bytes past the end (the window's slack); the caller checked the distance.
-inline uint8_t* CopyMatch(uint8_t* out, size_t distance, size_t length) {
-    const uint8_t* src = out - distance;
-    uint8_t* end = out + length;
-    if (distance >= 16) {
-        do {
-            std::memcpy(out, src, 16);
-            out += 16;
-            src += 16;
-        } while (out < end);
-        return end;
-    }
-    if (distance == 1) {
-        std::memset(out, out[-1], length);
-        return end;
-    }
-    // A short period: copy the pattern onto itself, doubling the copied run
-    // each time, until it repeats at a distance of at least 16; then copy
-    // wide at that distance.
-    size_t period = distance;
-    while (period < 16 && out < end) {
-        std::memcpy(out, src, period);
-        out += period;
-        period *= 2;
-    }
-    src = out - period;
-    while (out < end) {
-        std::memcpy(out, src, 16);
-        out += 16;
-        src += 16;
-    }
-    return end;
-}
 
 }  // namespace
 
