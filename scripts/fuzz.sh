@@ -25,11 +25,15 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   log=build/fuzz-artifacts/$t.log
   echo "== $t for ${seconds}s"
-  if ! "build/fuzz/fuzz/$t" -max_total_time="$seconds" -jobs=1 -workers=1 -max_len=65536 \
-      -artifact_prefix="$artifacts" -print_final_stats=1 "$corpus" "fuzz/seeds/$t" >"$log" 2>&1; then
+  # One job; libFuzzer writes the job's log (fuzz-0.log) into the current
+  # directory, so the run happens inside the artifacts directory.
+  if ! (cd "$artifacts" && "$root/build/fuzz/fuzz/$t" -max_total_time="$seconds" -jobs=1 -workers=1 \
+      -max_len=65536 -artifact_prefix="$root/$artifacts" -print_final_stats=1 "$root/$corpus" \
+      "$root/fuzz/seeds/$t") >"$log" 2>&1; then
     echo "   finding: see $log and $artifacts"
     status=1
   fi
-  grep -E "stat::number_of_executed_units|Done [0-9]+ runs|ERROR|SUMMARY" "$log" | tail -3 | sed 's/^/   /'
+  grep -hE "stat::number_of_executed_units|DONE|ERROR|SUMMARY" "$log" "$artifacts/fuzz-0.log" 2>/dev/null |
+    tail -3 | sed 's/^/   /'
 done
 exit $status
