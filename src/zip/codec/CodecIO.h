@@ -14,7 +14,7 @@
 namespace nuva {
 
 class TCodecInput {
-public:
+  public:
     virtual ~TCodecInput() = default;
     // Copies up to `capacity` bytes (always > 0) into `dest` and returns how
     // many; 0 means the data is used up (the entry's compressed size, or the
@@ -23,7 +23,7 @@ public:
 };
 
 class TCodecOutput {
-public:
+  public:
     virtual ~TCodecOutput() = default;
     // Takes `count` produced bytes. Decoders hand over their window in pieces
     // of at most 32768 bytes.

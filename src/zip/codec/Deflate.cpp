@@ -1,0 +1,375 @@
+// The matcher: a 64 KiB window that slides by 32 KiB, hash chains over
+// 3-byte strings, and the choice between literals and matches (greedy at
+// levels 1-3, lazy at 4-9). Every decision goes to the block encoder
+// (DeflateBlock.h), which ends blocks and writes the bits.
+//
+// Window positions, lengths and chain links are 16-bit quantities; where
+// their arithmetic can wrap, it is done modulo 65536 on purpose.
+#include "zip/codec/Deflate.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "zip/codec/DeflateBlock.h"
+
+namespace nuva {
+
+namespace {
+
+using deflate::TBlockEncoder;
+
+constexpr uint32_t kWindowSize = 65536;  // bytes: two halves of kHistory
+constexpr uint32_t kHistory = 32768;     // largest distance the format allows
+constexpr uint32_t kWindowPadding = 64;  // zero bytes after the window for wide compares
+constexpr uint32_t kMinMatch = 3;
+constexpr uint32_t kMaxMatch = 258;
+constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
+constexpr uint32_t kMaxDistance = kHistory - kMinLookahead;    // 32506: farthest searched
+constexpr uint32_t kSlidePosition = kHistory + kMaxDistance;   // 65274
+constexpr uint32_t kHashSize = 32768;                          // chains (15-bit hash)
+constexpr uint32_t kHashMask = kHashSize - 1;
+constexpr uint32_t kHashShift = 5;  // bits per byte
+constexpr uint32_t kLinkMask = kHistory - 1;
+constexpr uint32_t kTooFar = 4096;      // a 3-byte match farther back is not worth it (lazy)
+constexpr uint32_t kFirstRead = 32768;  // bytes asked for at the start of an entry
+constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
+
+// Per level: good length (search less once the previous match is this long),
+// lazy limit (levels 1-3: insert limit), nice length (stop searching at this
+// length), chain limit (candidates examined).
+struct TLevelRow {
+    uint16_t goodLength;
+    uint16_t lazyLimit;
+    uint16_t niceLength;
+    uint16_t chainLimit;
+};
+constexpr TLevelRow kLevelTable[10] = {
+    {0, 0, 0, 0},         {4, 4, 8, 4},         {4, 5, 16, 8},     {4, 6, 32, 32},
+    {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128}, {8, 32, 128, 256},
+    {32, 128, 258, 1024}, {32, 258, 258, 4096},
+};
+constexpr int kLastFastLevel = 3;
+
+inline uint16_t Load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "EqualPrefix finds the first unequal byte from the lowest set bit");
+
+// How many of the `limit` bytes at a and b are equal, counted from the start.
+// Both ranges may extend up to 8 bytes past `limit` rounded up (the window
+// has padding for that).
+inline uint32_t EqualPrefix(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    for (uint32_t n = 0; n < limit; n += 8) {
+        const uint64_t diff = Load64(a + n) ^ Load64(b + n);
+        if (diff != 0) {
+            // Little-endian: the lowest set bit belongs to the first unequal byte.
+            n += static_cast<uint32_t>(__builtin_ctzll(diff)) >> 3;
+            return n < limit ? n : limit;
+        }
+    }
+    return limit;
+}
+
+}  // namespace
+
+struct TDeflater::TState {
+    TState()
+        : window(kWindowSize + kWindowPadding, 0),
+          links(kHistory, 0),
+          heads(kHashSize, 0),
+          literals(deflate::kSymbolBufferSize, 0),
+          distances(deflate::kSymbolBufferSize, 0),
+          encoder(literals.data(), distances.data()) {}
+
+    // Every entry starts from a zeroed window, however the last one ended
+    // (the bytes past an entry's end take part in choosing between equally
+    // long matches). Only the bytes that reads reached need it; the last
+    // byte is never read while matching and is left alone.
+    void ZeroWindow() {
+        std::memset(window.data(), 0, std::min(windowUsed, kWindowZeroBytes));
+        windowUsed = 0;
+    }
+
+    // Working memory, zeroed once: bytes past the input's end are read
+    // while matching (they only ever decide between equally long matches).
+    std::vector<uint8_t> window;
+    std::vector<uint16_t> links;  // previous position with the same hash, by position & 0x7FFF
+    std::vector<uint16_t> heads;  // most recent position per hash value; 0 = none
+    std::vector<uint8_t> literals;
+    std::vector<uint16_t> distances;
+    TBlockEncoder encoder;
+    uint32_t windowUsed = 0;  // window bytes that reads have written since the last zeroing
+};
+
+namespace {
+
+// One entry's matching state; lives for one TDeflater::Run.
+class TMatcher {
+  public:
+    TMatcher(uint8_t* window, uint32_t& windowUsed, uint16_t* links, uint16_t* heads,
+             TBlockEncoder& encoder, TCodecInput& source, int level)
+        : window_(window),
+          windowUsed_(windowUsed),
+          links_(links),
+          heads_(heads),
+          encoder_(encoder),
+          source_(source) {
+        const TLevelRow& row = kLevelTable[level];
+        goodLength_ = row.goodLength;
+        lazyLimit_ = row.lazyLimit;
+        niceLength_ = row.niceLength;
+        chainLimit_ = row.chainLimit;
+    }
+
+    int64_t Run(int level) {
+        std::memset(heads_, 0, kHashSize * sizeof(uint16_t));
+        const size_t first = source_.Read(window_, kFirstRead);
+        if (first == 0) {
+            endOfInput_ = true;
+            lookahead_ = 0;
+        } else {
+            lookahead_ = static_cast<uint32_t>(std::min<size_t>(first, kFirstRead));
+            windowUsed_ = std::max(windowUsed_, lookahead_);
+            if (lookahead_ < kMinLookahead) Fill();
+            hash_ = window_[0];
+            hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
+        }
+        return level <= kLastFastLevel ? FastLoop() : LazyLoop();
+    }
+
+  private:
+    // Adds the string at `pos` to its chain; returns the chain's previous head.
+    uint32_t Insert(uint32_t pos) {
+        hash_ = ((hash_ << kHashShift) ^ window_[pos + 2]) & kHashMask;
+        const uint16_t head = heads_[hash_];
+        links_[pos & kLinkMask] = head;
+        heads_[hash_] = static_cast<uint16_t>(pos);
+        return head;
+    }
+
+    bool CandidateInRange(uint32_t candidate) const {
+        return candidate != 0 && static_cast<uint16_t>(strStart_ - candidate) <= kMaxDistance;
+    }
+
+    // Walks the chain from `candidate`; returns the best length (at least
+    // prevLength_) and sets matchStart_ when it found a longer one. The
+    // length may count bytes past the lookahead; callers clamp it.
+    uint32_t LongestMatch(uint32_t candidate) {
+        const uint8_t* const window = window_;
+        const uint16_t* const links = links_;
+        uint32_t chain = chainLimit_;
+        uint32_t best = prevLength_;
+        uint32_t bestStart = matchStart_;
+        if (prevLength_ >= goodLength_) chain >>= 2;
+        const uint32_t limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
+        const uint8_t* const scan = window + strStart_;
+        const uint16_t scanStart = Load16(scan);
+        uint16_t scanEnd = Load16(scan + best - 1);
+        const uint8_t* windowAtEnd =
+            window + best - 1;  // + candidate: the candidate's last 2 bytes
+        do {
+            // Equal hashes and equal first two bytes imply an equal third byte.
+            if (Load16(windowAtEnd + candidate) != scanEnd ||
+                Load16(window + candidate) != scanStart)
+                continue;
+            const uint8_t* const match = window + candidate;
+            const uint32_t length =
+                kMinMatch + EqualPrefix(scan + kMinMatch, match + kMinMatch, kMaxMatch - kMinMatch);
+            if (length > best) {
+                bestStart = candidate;
+                best = length;
+                if (static_cast<int32_t>(best) >= niceLength_) break;
+                scanEnd = Load16(scan + best - 1);
+                windowAtEnd = window + best - 1;
+            }
+        } while ((candidate = links[candidate & kLinkMask]) > limit && --chain != 0);
+        matchStart_ = bestStart;
+        return best;
+    }
+
+    int64_t FlushBlock(bool last) {
+        const uint8_t* data = blockStart_ >= 0 ? window_ + blockStart_ : nullptr;
+        return encoder_.FlushBlock(data, static_cast<int64_t>(strStart_) - blockStart_, last);
+    }
+
+    int64_t BlockInput() const { return static_cast<int64_t>(strStart_) - blockStart_; }
+
+    // Levels 4-9: a match is taken only if the next position does not start
+    // a longer one.
+    int64_t LazyLoop() {
+        uint32_t candidate = 0;
+        uint32_t matchLength = kMinMatch - 1;
+        bool matchAvailable = false;
+        while (lookahead_ != 0) {
+            if (lookahead_ >= kMinMatch) candidate = Insert(strStart_);
+            prevLength_ = matchLength;
+            const uint32_t prevMatch = matchStart_;
+            matchLength = kMinMatch - 1;
+            if (prevLength_ < lazyLimit_ && CandidateInRange(candidate)) {
+                matchLength = std::min(LongestMatch(candidate), lookahead_);
+                if (matchLength == kMinMatch &&
+                    static_cast<uint16_t>(strStart_ - matchStart_) > kTooFar)
+                    matchLength = kMinMatch - 1;
+            }
+            if (prevLength_ >= kMinMatch && matchLength <= prevLength_) {
+                const bool flush = encoder_.RecordMatch(strStart_ - 1 - prevMatch,
+                                                        prevLength_ - kMinMatch, BlockInput());
+                lookahead_ -= prevLength_ - 1;
+                for (uint32_t n = prevLength_ - 2; n != 0; --n) Insert(++strStart_);
+                matchAvailable = false;
+                matchLength = kMinMatch - 1;
+                ++strStart_;
+                if (flush) {
+                    FlushBlock(false);
+                    blockStart_ = strStart_;
+                }
+            } else if (matchAvailable) {
+                if (encoder_.RecordLiteral(window_[strStart_ - 1], BlockInput())) {
+                    FlushBlock(false);
+                    blockStart_ = strStart_;
+                }
+                ++strStart_;
+                --lookahead_;
+            } else {
+                matchAvailable = true;
+                ++strStart_;
+                --lookahead_;
+            }
+            if (lookahead_ < kMinLookahead) Fill();
+        }
+        if (matchAvailable) encoder_.RecordLiteral(window_[strStart_ - 1], BlockInput());
+        return FlushBlock(true);
+    }
+
+    // Levels 1-3: every match found is taken; the strings inside a match are
+    // inserted only when it is no longer than the level's insert limit.
+    int64_t FastLoop() {
+        uint32_t candidate = 0;
+        uint32_t matchLength = 0;
+        prevLength_ = kMinMatch - 1;
+        while (lookahead_ != 0) {
+            if (lookahead_ >= kMinMatch) candidate = Insert(strStart_);
+            if (CandidateInRange(candidate))
+                matchLength = std::min(LongestMatch(candidate), lookahead_);
+            bool flush;
+            if (matchLength >= kMinMatch) {
+                flush = encoder_.RecordMatch(strStart_ - matchStart_, matchLength - kMinMatch,
+                                             BlockInput());
+                lookahead_ -= matchLength;
+                if (matchLength <= lazyLimit_) {
+                    for (uint32_t n = matchLength - 1; n != 0; --n) Insert(++strStart_);
+                    ++strStart_;
+                } else {
+                    strStart_ += matchLength;
+                    hash_ = window_[strStart_];
+                    hash_ = ((hash_ << kHashShift) ^ window_[strStart_ + 1]) & kHashMask;
+                }
+                matchLength = 0;
+            } else {
+                flush = encoder_.RecordLiteral(window_[strStart_], BlockInput());
+                --lookahead_;
+                ++strStart_;
+            }
+            if (flush) {
+                FlushBlock(false);
+                blockStart_ = strStart_;
+            }
+            if (lookahead_ < kMinLookahead) Fill();
+        }
+        return FlushBlock(true);
+    }
+
+    // Moves the upper half of the window down and rebases every position.
+    void Slide() {
+        std::memcpy(window_, window_ + kHistory, kHistory);
+        matchStart_ = (matchStart_ - kHistory) & 0xFFFF;
+        strStart_ -= kHistory;
+        blockStart_ -= static_cast<int64_t>(kHistory);
+        auto rebase = [](uint16_t* table, uint32_t count) {
+            for (uint32_t i = 0; i < count; ++i)
+                table[i] = table[i] >= kHistory ? static_cast<uint16_t>(table[i] - kHistory) : 0;
+        };
+        rebase(heads_, kHashSize);
+        rebase(links_, kHistory);
+    }
+
+    // Reads until at least kMinLookahead bytes lie ahead or the input ends,
+    // sliding the window once the current position passes kSlidePosition.
+    void Fill() {
+        do {
+            uint32_t free = (kWindowSize - lookahead_ - strStart_) & 0xFFFF;
+            if (free == 0xFFFF) {
+                free = 0xFFFE;
+            } else if (strStart_ >= kSlidePosition) {
+                Slide();
+                free += kHistory;
+            }
+            if (endOfInput_ || free == 0) return;
+            const size_t got = source_.Read(window_ + strStart_ + lookahead_, free);
+            if (got == 0)
+                endOfInput_ = true;
+            else
+                lookahead_ += static_cast<uint32_t>(std::min<size_t>(got, free));
+            windowUsed_ = std::max(windowUsed_, strStart_ + lookahead_);
+        } while (lookahead_ < kMinLookahead && !endOfInput_);
+    }
+
+    uint8_t* window_;
+    uint32_t& windowUsed_;
+    uint16_t* links_;
+    uint16_t* heads_;
+    TBlockEncoder& encoder_;
+    TCodecInput& source_;
+
+    uint32_t goodLength_;
+    uint32_t lazyLimit_;
+    int32_t niceLength_;
+    uint32_t chainLimit_;
+
+    uint32_t strStart_ = 0;                // window index of the string being examined
+    uint32_t lookahead_ = 0;               // valid bytes from strStart_ on
+    uint32_t matchStart_ = 0;              // start of the best match of the last search
+    uint32_t prevLength_ = kMinMatch - 1;  // length a new search must beat
+    uint32_t hash_ = 0;                    // hash of the 3 bytes at the next insertion
+    int64_t blockStart_ = 0;  // window index where the block's input begins; < 0 once slid out
+    bool endOfInput_ = false;
+};
+
+}  // namespace
+
+TDeflater::TDeflater() : state_(std::make_unique<TState>()) {}
+
+TDeflater::~TDeflater() = default;
+
+int64_t TDeflater::Run(TCodecInput& source, TCodecOutput& out, int level, TDeflateEntry& entry) {
+    level = std::clamp(level, 1, 9);
+    if (level <= 2) entry.flags |= 4;
+    if (level >= 8) entry.flags |= 2;
+    state_->encoder.StartEntry(out, entry, level);
+    TMatcher matcher(state_->window.data(), state_->windowUsed, state_->links.data(),
+                     state_->heads.data(), state_->encoder, source, level);
+    int64_t written;
+    try {
+        written = matcher.Run(level);
+    } catch (...) {
+        // An entry cut short leaves the window as a finished one does, or the
+        // next entry's bytes would depend on this one.
+        state_->ZeroWindow();
+        throw;
+    }
+    state_->ZeroWindow();
+    return written;
+}
+
+}  // namespace nuva
