@@ -6,7 +6,7 @@
 #include "DeflateTestSupport.h"
 #include "zip/codec/DeflateBlock.h"
 
-namespace nuva::test {
+namespace nuva::test::deflatetest {
 namespace {
 
 std::vector<TBlockInfo> BlocksOf(const TCompressed& out) {
@@ -235,4 +235,4 @@ TEST(DeflateBlocksTest, CompressedLengthIsCountedIn64Bits) {
 }
 
 }  // namespace
-}  // namespace nuva::test
+}  // namespace nuva::test::deflatetest

@@ -4,7 +4,7 @@
 
 #include "DeflateTestSupport.h"
 
-namespace nuva::test {
+namespace nuva::test::deflatetest {
 namespace {
 
 std::vector<TSymbol> SymbolsOf(const Bytes& input, int level) {
@@ -135,4 +135,4 @@ TEST(DeflateMatchingTest, SlidingWindowKeepsMatchingUpTo32506Back) {
 }
 
 }  // namespace
-}  // namespace nuva::test
+}  // namespace nuva::test::deflatetest

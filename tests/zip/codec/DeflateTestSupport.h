@@ -1,7 +1,8 @@
 // Helpers for the compressor tests: memory stages, a zlib round trip (zlib
 // is the black-box oracle), input generators, and a small decoder that lists
 // a raw deflate stream's blocks and symbols so tests can check the choices
-// the compressor made, not just that the bytes come back.
+// the compressor made, not just that the bytes come back. (In a namespace of
+// their own: other codec tests share the test program.)
 #pragma once
 
 #include <zlib.h>
@@ -16,7 +17,7 @@
 #include "zip/codec/CodecIO.h"
 #include "zip/codec/Deflate.h"
 
-namespace nuva::test {
+namespace nuva::test::deflatetest {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -332,4 +333,4 @@ inline std::vector<TSymbol> AllSymbols(const std::vector<TBlockInfo>& blocks) {
     return all;
 }
 
-}  // namespace nuva::test
+}  // namespace nuva::test::deflatetest

@@ -8,7 +8,7 @@
 
 #include "DeflateTestSupport.h"
 
-namespace nuva::test {
+namespace nuva::test::deflatetest {
 namespace {
 
 struct TInputCase {
@@ -211,9 +211,9 @@ TEST(DeflateTest, BytesPastTheEndDecideBetweenEqualMatches) {
 }
 
 }  // namespace
-}  // namespace nuva::test
+}  // namespace nuva::test::deflatetest
 
-namespace nuva::test {
+namespace nuva::test::deflatetest {
 namespace {
 
 Bytes FingerprintInput() {
@@ -256,4 +256,4 @@ TEST(DeflateTest, OutputBytesArePinned) {
 }
 
 }  // namespace
-}  // namespace nuva::test
+}  // namespace nuva::test::deflatetest

@@ -1,0 +1,221 @@
+// Inflate throughput: our decoder against zlib's raw inflate, per corpus
+// file, on streams that zlib made at level 6. The small files are measured
+// as one item (every file decoded once per iteration). After the runs a
+// table gives MB/s (of decoded output) for both and the ratio, per item and
+// for the whole corpus (total bytes over total time).
+//
+//   NUVA_CORPUS=/work/corpus build/release/bench/inflate_bench
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "zip/codec/Inflate.h"
+
+namespace {
+
+struct TItem {
+    std::string name;
+    std::vector<std::string> plain;
+    std::vector<std::string> packed;
+    size_t bytes = 0;
+};
+
+std::string DeflateRaw(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(data.size())) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+class TSpanInput : public nuva::TCodecInput {
+  public:
+    explicit TSpanInput(const std::string& s) : data_(s) {}
+    size_t Read(uint8_t* dest, size_t capacity) override {
+        size_t n = std::min(capacity, data_.size() - pos_);
+        std::memcpy(dest, data_.data() + pos_, n);
+        pos_ += n;
+        return n;
+    }
+
+  private:
+    const std::string& data_;
+    size_t pos_ = 0;
+};
+
+// Appends into a buffer allocated once, as an extractor's file buffer would.
+class TBufferOutput : public nuva::TCodecOutput {
+  public:
+    explicit TBufferOutput(std::vector<uint8_t>& buffer) : buffer_(buffer) {}
+    void Write(const uint8_t* data, size_t count) override {
+        if (size_ + count > buffer_.size()) std::abort();
+        std::memcpy(buffer_.data() + size_, data, count);
+        size_ += count;
+    }
+    size_t size_ = 0;
+
+  private:
+    std::vector<uint8_t>& buffer_;
+};
+
+void BM_Nuva(benchmark::State& state, const TItem* item) {
+    size_t largest = 0;
+    for (const auto& p : item->plain) largest = std::max(largest, p.size());
+    std::vector<uint8_t> buffer(largest + 1);
+    nuva::TInflater inflater;
+    for (auto _ : state) {
+        for (size_t i = 0; i < item->packed.size(); ++i) {
+            TSpanInput in(item->packed[i]);
+            TBufferOutput out(buffer);
+            if (inflater.Run(in, out) != 0 || out.size_ != item->plain[i].size()) {
+                state.SkipWithError("decode failed");
+                return;
+            }
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(item->bytes));
+}
+
+void BM_Zlib(benchmark::State& state, const TItem* item) {
+    size_t largest = 0;
+    for (const auto& p : item->plain) largest = std::max(largest, p.size());
+    std::vector<uint8_t> buffer(largest + 1);
+    z_stream z{};
+    inflateInit2(&z, -15);
+    for (auto _ : state) {
+        for (size_t i = 0; i < item->packed.size(); ++i) {
+            inflateReset(&z);
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(item->packed[i].data()));
+            z.avail_in = uInt(item->packed[i].size());
+            z.next_out = buffer.data();
+            z.avail_out = uInt(buffer.size());
+            if (inflate(&z, Z_FINISH) != Z_STREAM_END) {
+                state.SkipWithError("zlib decode failed");
+                return;
+            }
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    inflateEnd(&z);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(item->bytes));
+}
+
+// zlib used the way an extractor would drive it through the same stages as
+// ours: compressed bytes copied in 32 KiB at a time, output handed to the
+// same sink in 32 KiB pieces.
+void BM_ZlibStaged(benchmark::State& state, const TItem* item) {
+    size_t largest = 0;
+    for (const auto& p : item->plain) largest = std::max(largest, p.size());
+    std::vector<uint8_t> buffer(largest + 1);
+    std::vector<uint8_t> inBuf(32768), outBuf(32768);
+    z_stream z{};
+    inflateInit2(&z, -15);
+    for (auto _ : state) {
+        for (size_t i = 0; i < item->packed.size(); ++i) {
+            inflateReset(&z);
+            TSpanInput in(item->packed[i]);
+            TBufferOutput out(buffer);
+            int r = Z_OK;
+            while (r == Z_OK) {
+                if (z.avail_in == 0) {
+                    z.avail_in = uInt(in.Read(inBuf.data(), inBuf.size()));
+                    z.next_in = inBuf.data();
+                }
+                z.next_out = outBuf.data();
+                z.avail_out = uInt(outBuf.size());
+                r = inflate(&z, Z_NO_FLUSH);
+                out.Write(outBuf.data(), outBuf.size() - z.avail_out);
+                if (r == Z_BUF_ERROR && z.avail_in == 0) break;
+            }
+            if (r != Z_STREAM_END) {
+                state.SkipWithError("zlib decode failed");
+                return;
+            }
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    inflateEnd(&z);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(item->bytes));
+}
+
+// Keeps bytes per second per run name for the summary.
+class TSummaryReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            auto it = r.counters.find("bytes_per_second");
+            if (it != r.counters.end()) rates[r.benchmark_name()] = it->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> rates;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::vector<TItem> items;
+    TItem small;
+    small.name = "small/*";
+    for (const std::string& name : nuva::bench::ListCorpus()) {
+        std::string data = nuva::bench::LoadCorpusFile(name);
+        TItem* target = &small;
+        if (name.rfind("small/", 0) != 0) {
+            items.emplace_back();
+            target = &items.back();
+            target->name = name;
+        }
+        target->packed.push_back(DeflateRaw(data));
+        target->bytes += data.size();
+        target->plain.push_back(std::move(data));
+    }
+    if (!small.plain.empty()) items.push_back(std::move(small));
+    if (items.empty()) {
+        std::fprintf(stderr, "empty corpus at %s\n", nuva::bench::CorpusDir().c_str());
+        return 2;
+    }
+    for (const TItem& item : items) {
+        benchmark::RegisterBenchmark(("nuva/" + item.name).c_str(), BM_Nuva, &item);
+        benchmark::RegisterBenchmark(("zlib/" + item.name).c_str(), BM_Zlib, &item);
+        benchmark::RegisterBenchmark(("zlib-staged/" + item.name).c_str(), BM_ZlibStaged, &item);
+    }
+    TSummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    // zlib: whole buffers in one call; zlib-staged: through the same stages.
+    std::printf("\n%-20s %10s %10s %10s %7s %13s %7s\n", "item", "bytes", "nuva MB/s", "zlib MB/s",
+                "ratio", "staged MB/s", "ratio");
+    double nuvaSeconds = 0, zlibSeconds = 0, stagedSeconds = 0, totalBytes = 0;
+    for (const TItem& item : items) {
+        double n = reporter.rates["nuva/" + item.name], z = reporter.rates["zlib/" + item.name];
+        double st = reporter.rates["zlib-staged/" + item.name];
+        if (n <= 0 || z <= 0 || st <= 0) continue;
+        std::printf("%-20s %10zu %10.1f %10.1f %7.2f %13.1f %7.2f\n", item.name.c_str(), item.bytes,
+                    n / 1e6, z / 1e6, n / z, st / 1e6, n / st);
+        nuvaSeconds += item.bytes / n;
+        zlibSeconds += item.bytes / z;
+        stagedSeconds += item.bytes / st;
+        totalBytes += item.bytes;
+    }
+    if (totalBytes > 0)
+        std::printf("%-20s %10.0f %10.1f %10.1f %7.2f %13.1f %7.2f\n", "total", totalBytes,
+                    totalBytes / nuvaSeconds / 1e6, totalBytes / zlibSeconds / 1e6,
+                    zlibSeconds / nuvaSeconds, totalBytes / stagedSeconds / 1e6,
+                    stagedSeconds / nuvaSeconds);
+    benchmark::Shutdown();
+    return 0;
+}
