@@ -28,6 +28,7 @@ constexpr uint32_t kDescriptorSignature = 0x08074B50;
 constexpr int64_t kDescriptorWithSignature = 16;  // bytes
 constexpr int64_t kDescriptorBare = 12;           // bytes
 constexpr char kTempPrefix[] = "TMZ";
+constexpr int64_t kStageLimit = 256 * 1024;  // bytes of an entry finished in memory
 
 void PutLe16(std::string& s, uint32_t v) {
     s += static_cast<char>(v & 0xFF);
@@ -84,7 +85,10 @@ class TZipWriter::TSourceInput : public TCodecInput {
   public:
     explicit TSourceInput(TStream& source) : source_(source) {}
     size_t Read(uint8_t* dest, size_t capacity) override {
+        if (ended_) return 0;
         const int64_t got = source_.Read(dest, static_cast<int64_t>(capacity));
+        // The buffered stream delivers less than asked only at the end.
+        ended_ = got < static_cast<int64_t>(capacity);
         if (got <= 0) return 0;
         crc_ = Crc32Update(crc_, dest, static_cast<size_t>(got));
         bytes_ += got;
@@ -95,6 +99,7 @@ class TZipWriter::TSourceInput : public TCodecInput {
 
   private:
     TStream& source_;
+    bool ended_ = false;
     uint32_t crc_ = kCrc32Preset;
     int64_t bytes_ = 0;
 };
@@ -165,15 +170,34 @@ bool TZipWriter::CopyArchive(const AnsiString& from, const AnsiString& to) {
 }
 
 void TZipWriter::WriteArchive(const void* data, int64_t count) {
-    if (out_->Write(data, count) != count) throw ENotEnoughRoom();
+    if (staging_ && static_cast<int64_t>(stage_.size()) + count > kStageLimit) {
+        // Too large to finish in memory: the entry goes out as it comes and
+        // its local header is written again at the end.
+        staging_ = false;
+        if (out_->Write(stage_.data(), static_cast<int64_t>(stage_.size())) !=
+            static_cast<int64_t>(stage_.size()))
+            throw ENotEnoughRoom();
+    }
+    if (staging_) {
+        stage_.append(static_cast<const char*>(data), static_cast<size_t>(count));
+    } else if (out_->Write(data, count) != count) {
+        throw ENotEnoughRoom();
+    }
+    position_ += count;
     Checkpoint();
+}
+
+void TZipWriter::SeekArchive(int64_t position) {
+    FlushArchive();
+    if (out_->Seek(position, soBeginning) != position) throw ENotEnoughRoom();
+    position_ = position;
 }
 
 void TZipWriter::FlushArchive() {
     if (!out_->Flush()) throw ENotEnoughRoom();
 }
 
-void TZipWriter::WriteLocalHeader(const TZipHeaderInfo& info, const AnsiString& storedName) {
+std::string TZipWriter::LocalHeaderBytes(const TZipHeaderInfo& info, const AnsiString& storedName) {
     std::string h;
     h.reserve(static_cast<size_t>(kLocalHeaderSize) + storedName.size());
     PutLe32(h, kLocalHeaderSignature);
@@ -187,6 +211,11 @@ void TZipWriter::WriteLocalHeader(const TZipHeaderInfo& info, const AnsiString& 
     PutLe16(h, static_cast<uint32_t>(storedName.size()));
     PutLe16(h, info.localExtraLength);
     h += storedName;
+    return h;
+}
+
+void TZipWriter::WriteLocalHeader(const TZipHeaderInfo& info, const AnsiString& storedName) {
+    const std::string h = LocalHeaderBytes(info, storedName);
     WriteArchive(h.data(), static_cast<int64_t>(h.size()));
 }
 
@@ -197,7 +226,9 @@ void TZipWriter::CleanFileList() {
         AnsiString path = line;
         if (ExtractFilePath(path).empty() && !RootDir.empty())
             path = IncludeTrailingPathDelimiter(RootDir) + path;
-        if (FileExists(path)) kept.Add(path);
+        // A line naming no file stays: packing finds that out with the
+        // attribute query it needs anyway, and skips the line the same way.
+        kept.Add(path);
     }
     FilesList = kept;
 }
@@ -228,6 +259,9 @@ int TZipWriter::Zip() {
     try {
         file_ = CreateArchiveFile(outName);
         out_ = std::make_unique<TBufferStream>(*file_, kFileBufferSize);
+        position_ = 0;
+        staging_ = false;
+        written_.reserve(static_cast<size_t>(FilesList.Count()));
         if (update) count += UpdatePass(target);
         for (const AnsiString& path : FilesList)
             if (PackFile(path)) ++count;
@@ -336,7 +370,7 @@ bool TZipWriter::CarryOver(TBufferStream& in, const TZipHeaderInfo& entry) {
         throw EFatalUnzipError();
     if (!central) w.storedName = localName;
 
-    const int64_t start = out_->Position();
+    const int64_t start = position_;
     w.info.localHeaderOffset = static_cast<uint32_t>(start);
     w.info.diskNumberStart = 0;
     w.info.localExtraLength = static_cast<uint16_t>(localExtra.size());
@@ -361,9 +395,8 @@ bool TZipWriter::CarryOver(TBufferStream& in, const TZipHeaderInfo& entry) {
         if (got < size) throw EFatalUnzipError();
         WriteArchive(chunk.data(), size);
     }
-    if (out_->Position() > kMaxOffset) {
-        FlushArchive();
-        out_->Seek(start, soBeginning);
+    if (position_ > kMaxOffset) {
+        SeekArchive(start);  // the next record overwrites this one
         return false;
     }
     AnsiString stored = ForwardSlashes(entry.Directory() + entry.FileName());
@@ -384,26 +417,27 @@ bool TZipWriter::PackFile(const AnsiString& path) {
     } catch (const Exception&) {
         return false;  // not readable: skipped
     }
-    const int64_t size = source->Size();
-    if (size > maxEntryBytes_) return false;
-
     TWritten w;
     TZipHeaderInfo& info = w.info;
     info.oemConvert = OEMConvert;
     info.externalAttributes = static_cast<uint32_t>(attributes);
     info.dosDateTime = static_cast<uint32_t>(source->File().GetDosTime());
-    info.uncompressedSize = static_cast<uint32_t>(size);
     w.storedName = StoredName(path, StorePaths, OEMConvert);
     if (w.storedName.empty() || w.storedName.size() > kMaxNameBytes) return false;
     const AnsiString key = NameKey(w.storedName);
     if (names_.count(key) != 0) return false;  // of two equal names the first is packed
 
-    const int64_t start = out_->Position();
+    const int64_t start = position_;
     if (start > kMaxOffset) return false;
     info.localHeaderOffset = static_cast<uint32_t>(start);
     info.internalAttributes = 2;  // not yet known
     info.diskNumberStart = 0;
     info.fileNameLength = static_cast<uint16_t>(w.storedName.size());
+    // The entry is gathered in memory while it is small, so that its local
+    // header can be completed there; a larger one streams out and its header
+    // is written again afterwards.
+    stage_.clear();
+    staging_ = true;
     WriteLocalHeader(info, w.storedName);
 
     TSourceInput input(*source);
@@ -422,10 +456,14 @@ bool TZipWriter::PackFile(const AnsiString& path) {
         info.flags = entry.flags;
         info.internalAttributes = entry.internalAttributes;
     }
-    const int64_t end = out_->Position();
-    FlushArchive();
+    const int64_t end = position_;
+    const bool staged = staging_;
+    staging_ = false;
     if (input.Bytes() > maxEntryBytes_ || output.Bytes() > maxEntryBytes_ || end > kMaxOffset) {
-        out_->Seek(start, soBeginning);  // the next record overwrites this one
+        if (staged)
+            position_ = start;  // nothing of it reached the archive
+        else
+            SeekArchive(start);  // the next record overwrites this one
         return false;
     }
     info.crc32 = input.Crc();
@@ -433,17 +471,25 @@ bool TZipWriter::PackFile(const AnsiString& path) {
     info.uncompressedSize = static_cast<uint32_t>(input.Bytes());
     if (info.method != kMethodDeflated) info.method = kMethodStored;
 
-    out_->Seek(start, soBeginning);
-    WriteLocalHeader(info, w.storedName);
-    FlushArchive();
-    out_->Seek(end, soBeginning);
+    if (staged) {
+        // The same header, now final, in front of the gathered data.
+        std::string header = LocalHeaderBytes(info, w.storedName);
+        std::memcpy(&stage_[0], header.data(), header.size());
+        if (out_->Write(stage_.data(), static_cast<int64_t>(stage_.size())) !=
+            static_cast<int64_t>(stage_.size()))
+            throw ENotEnoughRoom();
+    } else {
+        SeekArchive(start);
+        WriteLocalHeader(info, w.storedName);
+        SeekArchive(end);
+    }
     names_.insert(key);
     written_.push_back(std::move(w));
     return true;
 }
 
 void TZipWriter::WriteCentralDirectory() {
-    const int64_t start = out_->Position();
+    const int64_t start = position_;
     std::string h;
     for (const TWritten& w : written_) {
         const TZipHeaderInfo& i = w.info;
@@ -468,7 +514,7 @@ void TZipWriter::WriteCentralDirectory() {
         h += w.centralTail;
         WriteArchive(h.data(), static_cast<int64_t>(h.size()));
     }
-    const int64_t end = out_->Position();
+    const int64_t end = position_;
     const uint32_t entries = static_cast<uint32_t>(written_.size());
     h.clear();
     PutLe32(h, kEndCentralSignature);

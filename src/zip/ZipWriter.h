@@ -90,6 +90,9 @@ class TZipWriter : public TZipReader {
     bool PackFile(const AnsiString& path);
     void WriteArchive(const void* data, int64_t count);
     void FlushArchive();
+    // Flushes and moves the output; a failed flush is ENotEnoughRoom.
+    void SeekArchive(int64_t position);
+    static std::string LocalHeaderBytes(const TZipHeaderInfo& info, const AnsiString& storedName);
     void WriteLocalHeader(const TZipHeaderInfo& info, const AnsiString& storedName);
     void WriteCentralDirectory();
     void ReplaceArchive(const AnsiString& temp);
@@ -97,6 +100,11 @@ class TZipWriter : public TZipReader {
     std::unique_ptr<TFileStream> file_;
     std::unique_ptr<TBufferStream> out_;
     std::unique_ptr<TDeflater> deflater_;
+    int64_t position_ = 0;  // the output's logical position
+    // While an entry is gathered in memory (staging_), its bytes are in
+    // stage_; the buffer is kept from one entry to the next.
+    bool staging_ = false;
+    std::string stage_;
     std::vector<TWritten> written_;
     std::set<AnsiString> names_;  // NameKey of every entry written
 };

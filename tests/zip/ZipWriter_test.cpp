@@ -87,8 +87,15 @@ TEST(ZipWriter, EveryLocalHeaderEqualsItsCentralHeaderAndEveryReaderAgrees) {
         size_t size;
         bool text;
     } files[] = {
-        {"a.txt", 1, true},     {"b.txt", 300, true},    {"c.bin", 100000, false},
-        {"d.txt", 70000, true}, {"e.txt", 200000, true}, {"f.bin", 40, false},
+        {"a.txt", 1, true},
+        {"b.txt", 300, true},
+        {"c.bin", 100000, false},
+        {"d.txt", 70000, true},
+        {"e.txt", 200000, true},
+        {"f.bin", 40, false},
+        // Larger than what is finished in memory: written again in place.
+        {"g.bin", 300000, false},
+        {"h.txt", 600000, true},
     };
     TTempDir dir;
     std::vector<AnsiString> paths;
