@@ -188,36 +188,6 @@ TEST(ZipWriter, GbkNamesKeepTrailBytesAndFoldOnlyAsciiLetters) {
     }
 }
 
-TEST(ZipWriter, SkippedLinesAndAnArchiveWithoutEntries) {
-    struct {
-        const char* what;
-        std::vector<std::string> lines;  // relative to the scratch directory
-        int count;
-    } cases[] = {
-        {"all missing", {"nope.txt", "gone/x.txt"}, 0},
-        {"missing among present", {"here.txt", "nope.txt"}, 1},
-        {"directory and wildcard lines", {"sub/", "*.txt", "here.txt", "sub"}, 1},
-        {"empty list", {}, 0},
-    };
-    for (const auto& c : cases) {
-        TTempDir dir;
-        ForceDirectories(dir / "sub");
-        WriteSource(dir / "here.txt", "here");
-        std::vector<AnsiString> paths;
-        for (const auto& l : c.lines) paths.push_back(dir / l);
-        const AnsiString zip = dir / "out.zip";
-        EXPECT_EQ(Pack(zip, paths), c.count) << c.what;
-        const std::string bytes = test::ReadAll(zip);
-        TParsedArchive a = ParseArchive(bytes);
-        ExpectConsistent(a);
-        EXPECT_EQ(a.entries.size(), static_cast<size_t>(c.count)) << c.what;
-        if (c.count == 0) {
-            EXPECT_EQ(bytes.size(), 22u) << c.what;
-        }
-        test::ExpectOutsideReadersAccept(zip);
-    }
-}
-
 TEST(ZipWriter, BlankZipNameWritesNothing) {
     TTempDir dir;
     WriteSource(dir / "a.txt", "a");
