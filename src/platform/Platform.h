@@ -169,6 +169,20 @@ struct TDirEntry {
 std::vector<TDirEntry> ListDirectoryEntries(const AnsiString& dir);
 
 // ---------------------------------------------------------------------------
+// Console (command-line hosts)
+// ---------------------------------------------------------------------------
+
+// A command-line argument as the system code page text that paths use
+// (POSIX: from the locale's UTF-8; Windows: unchanged).
+AnsiString ArgumentToAnsi(const char* argument);
+// Text in the system code page as the terminal shows it (POSIX: UTF-8;
+// Windows: the console's OEM code page).
+std::string AnsiToTerminal(const AnsiString& s);
+// Switches standard input and output to binary mode (no CRLF translation on
+// Windows; nothing to do on POSIX).
+void SetBinaryStdio();
+
+// ---------------------------------------------------------------------------
 // Profile (INI) strings
 // ---------------------------------------------------------------------------
 

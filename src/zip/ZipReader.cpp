@@ -13,24 +13,10 @@
 #include "zip/ZipErrors.h"
 #include "zip/codec/CodecIO.h"
 
-// The decoders join the build as they are written; a method whose decoder is
-// not part of this build fails its entries like an undecodable one.
-#if __has_include("zip/codec/Inflate.h")
 #include "zip/codec/Inflate.h"
-#define NUVA_HAVE_INFLATE 1
-#endif
-#if __has_include("zip/codec/UnShrink.h")
 #include "zip/codec/UnShrink.h"
-#define NUVA_HAVE_UNSHRINK 1
-#endif
-#if __has_include("zip/codec/UnReduce.h")
 #include "zip/codec/UnReduce.h"
-#define NUVA_HAVE_UNREDUCE 1
-#endif
-#if __has_include("zip/codec/Explode.h")
 #include "zip/codec/Explode.h"
-#define NUVA_HAVE_EXPLODE 1
-#endif
 
 namespace nuva {
 
@@ -50,10 +36,6 @@ enum : uint16_t {
     kMethodImploded = 6,
     kMethodDeflated = 8,
 };
-
-bool IsKnownMethod(uint16_t method) {
-    return method <= kMethodImploded || method == kMethodDeflated;
-}
 
 bool IsDeviceName(const AnsiString& fileName) {
     AnsiString base = fileName.substr(0, fileName.find('.'));
@@ -87,26 +69,14 @@ bool IsExtractableName(const AnsiString& directory, const AnsiString& fileName) 
 bool ZipMethodSupported(uint16_t method) {
     switch (method) {
         case kMethodStored:
-            return true;
-#ifdef NUVA_HAVE_UNSHRINK
         case kMethodShrunk:
-            return true;
-#endif
-#ifdef NUVA_HAVE_UNREDUCE
         case 2:
         case 3:
         case 4:
         case 5:
-            return true;
-#endif
-#ifdef NUVA_HAVE_EXPLODE
         case kMethodImploded:
-            return true;
-#endif
-#ifdef NUVA_HAVE_INFLATE
         case kMethodDeflated:
             return true;
-#endif
         default:
             return false;
     }
@@ -174,18 +144,10 @@ class TEntryOutput : public TCodecOutput {
 // One set of decoders serves every entry of an UnZip; each keeps its buffers
 // between entries.
 struct TZipReader::TDecoders {
-#ifdef NUVA_HAVE_INFLATE
     TInflater inflater;
-#endif
-#ifdef NUVA_HAVE_UNSHRINK
     TUnShrinker unShrinker;
-#endif
-#ifdef NUVA_HAVE_UNREDUCE
     TUnReducer unReducer;
-#endif
-#ifdef NUVA_HAVE_EXPLODE
     TExploder exploder;
-#endif
 };
 
 namespace {
@@ -196,29 +158,21 @@ bool Decode(TZipReader::TDecoders& d, uint16_t method, const TZipHeaderInfo& ent
     // The decoders' own results are not looked at: the entry is judged by
     // its size and CRC.
     switch (method) {
-#ifdef NUVA_HAVE_UNSHRINK
         case kMethodShrunk:
             d.unShrinker.Run(in, out);
             return true;
-#endif
-#ifdef NUVA_HAVE_UNREDUCE
         case 2:
         case 3:
         case 4:
         case 5:
             d.unReducer.Run(in, out, method - kMethodReduced1 + 1, entry.uncompressedSize);
             return true;
-#endif
-#ifdef NUVA_HAVE_EXPLODE
         case kMethodImploded:
             d.exploder.Run(in, out, entry.flags, entry.compressedSize, entry.uncompressedSize);
             return true;
-#endif
-#ifdef NUVA_HAVE_INFLATE
         case kMethodDeflated:
             d.inflater.Run(in, out);
             return true;
-#endif
         default:
             (void)d;
             (void)entry;
@@ -523,11 +477,10 @@ bool TZipReader::ExtractEntry(size_t index) {
     }
     if (dataEnd > archiveSize_) throw EFatalUnzipError();
 
-    if (!IsKnownMethod(entry.method)) {
+    if (!ZipMethodSupported(entry.method)) {
         ShowMessageBox(msg::kUnknownMethod, msg::kZipErrorCaption, mbOk);
         return false;
     }
-    if (!ZipMethodSupported(entry.method)) return false;
 
     const AnsiString outPath =
         destDir_.empty() ? entry.FileName() : destDir_ + PathDelim + entry.FileName();

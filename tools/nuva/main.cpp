@@ -1,7 +1,10 @@
-// nuva: the command-line host of the library.
+// nuva: the command-line host of the library. main parses the command, runs
+// it, prints the outcome and returns 0 (success), 1 (failure) or 2 (usage).
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "Commands.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -9,18 +12,58 @@ namespace {
 const char kUsage[] =
     "usage: nuva COMMAND [ARGS]\n"
     "\n"
-    "The command-line host of the DuredaVevuvavizuriz_NUVA library.\n"
+    "The command-line host of the DuredaVevuvavizuriz_NUVA library: it runs the\n"
+    "library's own zip and deflate code on files.\n"
     "\n"
     "commands:\n"
-    "  --help    show this text\n";
+    "  list ARCHIVE       one line per entry: method, packed and unpacked size,\n"
+    "                     CRC-32, date and name\n"
+    "  unzip ARCHIVE DIR  extract every entry into DIR (created when missing,\n"
+    "                     existing files replaced) and print the files written;\n"
+    "                     exits 1 when an entry could not be extracted\n"
+    "  inflate            decode a raw deflate stream from standard input to\n"
+    "                     standard output\n"
+    "  --help             show this text\n"
+    "\n"
+    "Names are shown in the terminal's encoding; archives hold them in GBK.\n";
+
+struct TCommand {
+    const char* name;
+    int (*run)(const nuva::cli::TArgs&);
+};
+
+const TCommand kCommands[] = {
+    {"list", nuva::cli::ListCommand},
+    {"unzip", nuva::cli::UnzipCommand},
+    {"inflate", nuva::cli::InflateCommand},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(kUsage, stdout);
-        return argc < 2 ? 1 : 0;
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+        std::strcmp(argv[1], "help") == 0) {
+        std::fputs(kUsage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    // The UI handler prints instead of showing a box: a console host has no window.
+    nuva::SetMessageBoxHandler([](const nuva::AnsiString& text, const nuva::AnsiString& caption, unsigned) {
+        nuva::cli::Err(caption + ": " + text + "\n");
+        return static_cast<int>(nuva::idOk);
+    });
+    for (const TCommand& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) != 0) continue;
+        nuva::cli::TArgs args(argv + 2, argv + argc);
+        try {
+            return command.run(args);
+        } catch (const nuva::Exception& e) {
+            nuva::cli::Err(nuva::AnsiString("nuva: ") + e.what() + "\n");
+            return 1;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "nuva: %s\n", e.what());
+            return 1;
+        }
     }
     std::fprintf(stderr, "nuva: unknown command \"%s\" (try nuva --help)\n", argv[1]);
-    return 1;
+    return 2;
 }

@@ -1,0 +1,12 @@
+// Console text on POSIX: terminals speak UTF-8, and so do arguments.
+#include "platform/Platform.h"
+
+namespace nuva {
+
+AnsiString ArgumentToAnsi(const char* argument) { return Utf8ToAnsi(argument ? argument : ""); }
+
+std::string AnsiToTerminal(const AnsiString& s) { return AnsiToUtf8(s); }
+
+void SetBinaryStdio() {}
+
+}  // namespace nuva
