@@ -9,11 +9,6 @@
 #include "zip/CompressUtil.h"
 #include "zip/codec/Deflate.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace nuva::cli {
 
 namespace {
@@ -21,19 +16,11 @@ namespace {
 constexpr int kDefaultLevel = 6;
 constexpr size_t kStoredBlockMax = 65535;  // bytes: LEN is 16 bits
 
-// A command-line argument as a path in the system code page.
-AnsiString ArgumentToAnsi(const std::string& arg) {
-#ifdef _WIN32
-    return arg;  // the C runtime hands the arguments over in the ANSI code page
-#else
-    return Utf8ToAnsi(arg);
-#endif
-}
-
-// Writes text in the system code page to a console stream.
+// Writes text in the system code page to a console stream, as the terminal
+// shows it.
 void PutText(std::FILE* stream, const AnsiString& text) {
-    const std::string utf8 = AnsiToUtf8(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stream);
+    const std::string shown = AnsiToTerminal(text);
+    std::fwrite(shown.data(), 1, shown.size(), stream);
 }
 
 // Takes "-l LEVEL" from the front of `args` into `level`; false on a bad
@@ -101,9 +88,9 @@ int ZipCommand(const std::vector<std::string>& args) {
         PutText(stderr, "usage: nuva zip [-l LEVEL] ARCHIVE FILE...   (LEVEL 0..9, default 6)\n");
         return 2;
     }
-    const AnsiString archive = ArgumentToAnsi(args[next]);
+    const AnsiString archive = ArgumentToAnsi(args[next].c_str());
     TStringList files;
-    for (size_t i = next + 1; i < args.size(); ++i) files.Add(ArgumentToAnsi(args[i]));
+    for (size_t i = next + 1; i < args.size(); ++i) files.Add(ArgumentToAnsi(args[i].c_str()));
     try {
         int packed = 0;
         const bool complete = ZipFilesAtLevel(files, archive, level, &packed);
@@ -126,10 +113,7 @@ int DeflateCommand(const std::vector<std::string>& args) {
         PutText(stderr, "usage: nuva deflate [-l LEVEL]   (LEVEL 1..9, default 6)\n");
         return 2;
     }
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    SetBinaryStdio();
     try {
         TDeflater deflater;
         TStdinInput input;
