@@ -109,25 +109,25 @@ int TExploder::Run(TCodecInput& input, TCodecOutput& output, uint16_t generalFla
         t.distanceExtra[i] = 0;
     }
 
-    uint8_t lengths[kLiteralCodes];
-    try {
-        if (literalTree) {
-            if (!ReadTreeDescription(in, lengths, kLiteralCodes)) return kLegacyBadTree;
-            int r =
-                state->literals.Build(lengths, kLiteralCodes, kLiteralCodes, nullptr, nullptr, 9);
-            if (r != kTableComplete) return r;
+    // Reads a description and builds its tree; 0 when both went well.
+    auto readTree = [&](THuffmanTable& table, unsigned count, const uint16_t* base,
+                        const uint8_t* extra, unsigned lookupBits) -> int {
+        uint8_t lengths[kLiteralCodes];
+        if (!ReadTreeDescription(in, lengths, count)) return kLegacyBadTree;
+        try {
+            int r = table.Build(lengths, count, base ? 0 : count, base, extra, lookupBits);
+            return r == kTableComplete ? kLegacyOk : r;
+        } catch (const std::bad_alloc&) {
+            return kLegacyOutOfMemory;
         }
-        if (!ReadTreeDescription(in, lengths, kLengthDistanceCodes)) return kLegacyBadTree;
-        int r =
-            state->lengths.Build(lengths, kLengthDistanceCodes, 0, t.lengthBase, t.lengthExtra, 7);
-        if (r != kTableComplete) return r;
-        if (!ReadTreeDescription(in, lengths, kLengthDistanceCodes)) return kLegacyBadTree;
-        r = state->distances.Build(lengths, kLengthDistanceCodes, 0, t.distanceBase,
-                                   t.distanceExtra, compressedSize > kLargeEntry ? 8 : 7);
-        if (r != kTableComplete) return r;
-    } catch (const std::bad_alloc&) {
-        return kLegacyOutOfMemory;
-    }
+    };
+    int r = literalTree ? readTree(state->literals, kLiteralCodes, nullptr, nullptr, 9) : kLegacyOk;
+    if (r == kLegacyOk)
+        r = readTree(state->lengths, kLengthDistanceCodes, t.lengthBase, t.lengthExtra, 7);
+    if (r == kLegacyOk)
+        r = readTree(state->distances, kLengthDistanceCodes, t.distanceBase, t.distanceExtra,
+                     compressedSize > kLargeEntry ? 8 : 7);
+    if (r != kLegacyOk) return r;
 
     uint64_t left = uint64_t(uncompressedSize);
     while (left > 0) {

@@ -69,6 +69,18 @@ struct TInflater::TState {
 
 namespace {
 
+// Builds a table; running out of memory is reported to the user and becomes
+// kInflateOutOfMemory (stage exceptions never pass through here).
+int BuildTable(THuffmanTable& table, const uint8_t* lengths, unsigned count, unsigned simple,
+               const uint16_t* base, const uint8_t* extra, unsigned lookupBits) {
+    try {
+        return table.Build(lengths, count, simple, base, extra, lookupBits);
+    } catch (const std::bad_alloc&) {
+        ShowMessageBox(kInflateOutOfMemoryText, "Error", mbOk);
+        return kInflateOutOfMemory;
+    }
+}
+
 class TBlockDecoder {
   public:
     TBlockDecoder(TBitInput& in, TOutputWindow& window) : in_(in), window_(window) {}
@@ -115,8 +127,8 @@ int TBlockDecoder::ReadDynamicTables(THuffmanTable& codeLengths, THuffmanTable& 
         if (!in_.Take(3, v)) return kInflateInvalidData;
         clLengths[kCodeLengthOrder[i]] = uint8_t(v);
     }
-    int r = codeLengths.Build(clLengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr,
-                              kCodeLengthLookupBits);
+    int r = BuildTable(codeLengths, clLengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr,
+                       kCodeLengthLookupBits);
     if (r != kTableComplete) return r;
     if (codeLengths.Empty()) return kInflateInvalidData;  // no code-length codes at all
 
@@ -157,11 +169,11 @@ int TBlockDecoder::ReadDynamicTables(THuffmanTable& codeLengths, THuffmanTable& 
         i += repeat;
     }
 
-    r = literals.Build(lengths, literalCount, kSimpleLiteralCodes, kLengthBase, kLengthExtra,
-                       kLiteralLookupBits);
+    r = BuildTable(literals, lengths, literalCount, kSimpleLiteralCodes, kLengthBase, kLengthExtra,
+                   kLiteralLookupBits);
     if (r != kTableComplete) return r;
-    r = distances.Build(lengths + literalCount, distanceCount, 0, kDistanceBase, kDistanceExtra,
-                        kDistanceLookupBits);
+    r = BuildTable(distances, lengths + literalCount, distanceCount, 0, kDistanceBase,
+                   kDistanceExtra, kDistanceLookupBits);
     return r;
 }
 
@@ -294,41 +306,38 @@ int TInflater::Run(TCodecInput& input, TCodecOutput& output) {
         if (!in->Take(3, header)) return kInflateInvalidData;
         last = (header & 1) != 0;
         int r;
-        try {
-            switch (header >> 1) {
-                case 0:
-                    r = block.Stored();
-                    break;
-                case 1:
-                    if (!t.fixedBuilt) {
-                        uint8_t lengths[kFixedLiteralCodes];
-                        std::memset(lengths, 8, 144);
-                        std::memset(lengths + 144, 9, 112);
-                        std::memset(lengths + 256, 7, 24);
-                        std::memset(lengths + 280, 8, 8);
-                        // Nine root bits: every fixed code in one lookup.
-                        t.fixedLiterals.Build(lengths, kFixedLiteralCodes, kSimpleLiteralCodes,
-                                              kLengthBase, kLengthExtra, 9);
-                        uint8_t dist[kMaxDistanceCodes];
-                        std::memset(dist, 5, sizeof dist);
-                        // 30 of 32 five-bit codes: incomplete, accepted here.
-                        t.fixedDistances.Build(dist, kMaxDistanceCodes, 0, kDistanceBase,
-                                               kDistanceExtra, 5);
-                        t.fixedBuilt = true;
-                    }
-                    r = block.Codes(t.fixedLiterals, t.fixedDistances);
-                    break;
-                case 2:
-                    r = block.ReadDynamicTables(t.codeLengths, t.literals, t.distances);
-                    if (r == kInflateOk) r = block.Codes(t.literals, t.distances);
-                    break;
-                default:
-                    r = kInflateBadBlock;
-                    break;
-            }
-        } catch (const std::bad_alloc&) {
-            ShowMessageBox(kInflateOutOfMemoryText, "Error", mbOk);
-            return kInflateOutOfMemory;
+        switch (header >> 1) {
+            case 0:
+                r = block.Stored();
+                break;
+            case 1:
+                r = kInflateOk;
+                if (!t.fixedBuilt) {
+                    uint8_t lengths[kFixedLiteralCodes];
+                    std::memset(lengths, 8, 144);
+                    std::memset(lengths + 144, 9, 112);
+                    std::memset(lengths + 256, 7, 24);
+                    std::memset(lengths + 280, 8, 8);
+                    // Nine root bits: every fixed code in one lookup.
+                    r = BuildTable(t.fixedLiterals, lengths, kFixedLiteralCodes,
+                                   kSimpleLiteralCodes, kLengthBase, kLengthExtra, 9);
+                    uint8_t dist[kMaxDistanceCodes];
+                    std::memset(dist, 5, sizeof dist);
+                    // 30 of 32 five-bit codes: incomplete (result 1), accepted here.
+                    int rd = BuildTable(t.fixedDistances, dist, kMaxDistanceCodes, 0, kDistanceBase,
+                                        kDistanceExtra, 5);
+                    if (rd > kTableIncomplete) r = rd;
+                    t.fixedBuilt = (r == kInflateOk);
+                }
+                if (r == kInflateOk) r = block.Codes(t.fixedLiterals, t.fixedDistances);
+                break;
+            case 2:
+                r = block.ReadDynamicTables(t.codeLengths, t.literals, t.distances);
+                if (r == kInflateOk) r = block.Codes(t.literals, t.distances);
+                break;
+            default:
+                r = kInflateBadBlock;
+                break;
         }
         if (r != kInflateOk) return r;
     }

@@ -8,9 +8,9 @@
 // its CRC-32 and size).
 //
 // Exceptions thrown by the input or output stage pass through unchanged.
-// Apart from those and std::bad_alloc never escaping (it becomes
-// kInflateOutOfMemory), Run never throws, never reads or writes outside its
-// buffers and always ends, whatever the input holds.
+// The decoder itself throws nothing (running out of memory becomes
+// kInflateOutOfMemory), never reads or writes outside its buffers and always
+// ends, whatever the input holds.
 //
 // One TInflater may run any number of entries, one at a time; it keeps no
 // state between runs. Not thread-safe.

@@ -8,6 +8,7 @@
 
 #include "LegacyEncoders.h"
 #include "LegacyTestSupport.h"
+#include "platform/Errors.h"
 
 namespace nuva {
 namespace {
@@ -133,6 +134,51 @@ TEST_F(CorruptionTest, GarbageAfterTheStreamIsNotData) {
         test::TDecoded d = Decode(s, s.stream + test::SampleRandom(100, 63));
         EXPECT_EQ(d.result, 0) << s.name;
         EXPECT_TRUE(d.bytes == s.plain) << s.name;
+    }
+}
+
+// The stages' exceptions (a premature end of the archive, a full disk)
+// reach the caller unchanged from every decoder.
+TEST_F(CorruptionTest, StageExceptionsPassThrough) {
+    struct TThrowingInput : TCodecInput {
+        size_t Read(uint8_t*, size_t) override { throw Exception("Premature end of file reached"); }
+    };
+    struct TThrowingOutput : TCodecOutput {
+        void Write(const uint8_t*, size_t) override {
+            throw Exception("Cant write uncompressed file");
+        }
+    };
+    for (const TSubject& s : subjects_) {
+        for (bool failInput : {true, false}) {
+            TThrowingInput badIn;
+            test::TMemoryInput goodIn(s.stream);
+            TThrowingOutput badOut;
+            test::TMemoryOutput goodOut;
+            TCodecInput& in = failInput ? static_cast<TCodecInput&>(badIn) : goodIn;
+            TCodecOutput& out = failInput ? static_cast<TCodecOutput&>(goodOut) : badOut;
+            const char* expected =
+                failInput ? "Premature end of file reached" : "Cant write uncompressed file";
+            try {
+                switch (s.method) {
+                    case 1:
+                        TUnShrinker().Run(in, out);
+                        break;
+                    case 6:
+                        TExploder().Run(in, out, s.flags, int64_t(s.stream.size()),
+                                        int64_t(s.plain.size()));
+                        break;
+                    case 8:
+                        TInflater().Run(in, out);
+                        break;
+                    default:
+                        TUnReducer().Run(in, out, s.method - 1, int64_t(s.plain.size()));
+                        break;
+                }
+                ADD_FAILURE() << s.name << ": no exception";
+            } catch (const Exception& e) {
+                EXPECT_STREQ(e.what(), expected) << s.name;
+            }
+        }
     }
 }
 

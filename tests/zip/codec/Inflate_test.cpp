@@ -375,20 +375,8 @@ TEST(InflateTest, SubTableHoldsTwoToTheSizeEntries) {
 }
 
 // ---------------------------------------------------------------------------
-// Damaged input: every prefix, flipped bytes, wrong lengths
+// Damaged input (every prefix and flipped bytes: Corruption_test.cpp)
 // ---------------------------------------------------------------------------
-
-TEST(InflateTest, TruncatedInputAtEveryOffsetEndsWithAnError) {
-    std::string data = test::SampleText(3000, 31) + test::SampleRuns(2000, 32);
-    for (int level : {0, 1, 6, 9}) {
-        std::string stream = test::ZlibDeflateRaw(data, level, Z_DEFAULT_STRATEGY);
-        for (size_t n = 0; n < stream.size(); ++n) {
-            TInflated r = InflateAll(stream.substr(0, n));
-            EXPECT_NE(r.result, kInflateOk) << "level " << level << " prefix " << n;
-            EXPECT_TRUE(r.bytes.empty()) << "level " << level << " prefix " << n;
-        }
-    }
-}
 
 TEST(InflateTest, AfterTheInputEndsAtMostAFewZeroBytesAreSupplied) {
     // A fixed block of many literals 0 (8-bit code 00110000) cut short: the
@@ -400,23 +388,6 @@ TEST(InflateTest, AfterTheInputEndsAtMostAFewZeroBytesAreSupplied) {
     TInflated r = InflateAll(w.Finish());
     EXPECT_EQ(r.result, kInflateInvalidData);
     EXPECT_TRUE(r.bytes.empty());
-}
-
-TEST(InflateTest, FlippedBytesEndCleanly) {
-    std::string data = test::SampleText(40000, 41) + test::SampleRandom(3000, 42);
-    std::string stream = test::ZlibDeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
-    uint32_t seed = 5;
-    int failures = 0;
-    for (int i = 0; i < 400; ++i) {
-        std::string damaged = stream;
-        size_t at = test::NextRandom(seed) % damaged.size();
-        damaged[at] = char(damaged[at] ^ (1 + test::NextRandom(seed) % 255));
-        TInflated r = InflateAll(damaged, 1 + i % 5000);
-        if (r.result != kInflateOk) ++failures;
-        EXPECT_LE(r.bytes.size(), data.size() + 65536);
-        for (size_t p : r.pieces) EXPECT_LE(p, 32768u);
-    }
-    EXPECT_GT(failures, 0);
 }
 
 TEST(InflateTest, WrongStoredLengthsEndCleanly) {
