@@ -1,10 +1,39 @@
 #include "zip/CompressUtil.h"
 
 #include <memory>
+#include <set>
+
+#include "util/util.h"
 
 #include "zip/ZipReader.h"
+#include "zip/ZipWriter.h"
 
 namespace nuva {
+
+bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed) {
+    if (packed) *packed = 0;
+    // The distinct stored names the list asks for.
+    std::set<AnsiString> wanted;
+    for (const AnsiString& line : files)
+        if (!line.empty())
+            wanted.insert(TZipWriter::NameKey(TZipWriter::StoredName(line, false, true)));
+    if (Trim(zipName).empty()) return wanted.empty();
+
+    // Always a fresh archive: nothing of an older file travels with this one.
+    if (FileExists(zipName) && !DeleteFile(zipName)) throw EFCreateError(zipName, LastErrorText());
+
+    auto writer = std::make_unique<TZipWriter>();
+    writer->SetZipName(zipName);
+    writer->PackLevel = level;
+    for (const AnsiString& line : files) writer->FilesList.Add(line);
+    const int count = writer->Zip();
+    if (packed) *packed = count;
+    return count >= static_cast<int>(wanted.size());
+}
+
+bool ZipFiles(const TStringList& files, const AnsiString& zipName) {
+    return ZipFilesAtLevel(files, zipName, 6, nullptr);
+}
 
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
                        std::vector<AnsiString>& written) {

@@ -16,6 +16,21 @@
 
 namespace nuva {
 
+// Packs the files of `files` (full paths; the list is not changed) into a
+// new archive `zipName` at level 6, each under its bare file name. A file
+// already at `zipName` is deleted first (EFCreateError `Cannot create file
+// "%s". %s` when it cannot be); nothing of it is kept. Returns false when
+// fewer files were packed than the list has distinct stored names (a file
+// missing, unreadable or too large); two paths with the same file name pack
+// once, from the first line, and that alone is no failure. A blank
+// `zipName` writes nothing and is a failure unless the list is empty.
+// The writer's errors pass on; no file named `zipName` remains after one.
+bool ZipFiles(const TStringList& files, const AnsiString& zipName);
+
+// As ZipFiles at compression level `level` (0 stores, 1..9); returns the
+// number of files packed through `packed` when it is not null.
+bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed);
+
 // Extracts every entry of `zipName` into `destDir` (created when missing),
 // replacing existing files. True when every file entry of the archive was
 // extracted; false when any was skipped (wrong CRC, encrypted, unknown or

@@ -21,6 +21,9 @@ inline constexpr const char kUserCanceled[] = "User Aborted Operation";
 inline constexpr const char kNotEnoughRoom[] = "Not enough room to write archive";
 inline constexpr const char kUnknownMethod[] = "Unknown Compression Method";
 inline constexpr const char kZipErrorCaption[] = "Zip Error";
+inline constexpr const char kCouldNotCopy[] = "Could not copy from ";
+inline constexpr const char kCopyArrow[] = " -> ";
+inline constexpr const char kErrorCaption[] = "Error";
 }  // namespace msg
 
 // The common base of the archive components' errors.
@@ -76,6 +79,14 @@ class EUserCanceled : public EZipError {
 class ENotEnoughRoom : public EZipError {
   public:
     ENotEnoughRoom() : EZipError(msg::kNotEnoughRoom) {}
+};
+
+// The rewritten archive could be neither renamed nor copied over the old
+// one; the temporary file that holds it is kept.
+class EArchiveNotReplaced : public EZipError {
+  public:
+    EArchiveNotReplaced(const AnsiString& source, const AnsiString& target)
+        : EZipError(msg::kCouldNotCopy + source + msg::kCopyArrow + target) {}
 };
 
 }  // namespace nuva

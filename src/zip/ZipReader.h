@@ -90,6 +90,13 @@ class TZipReader {
     // The decoders of this build, kept for one UnZip (defined in the .cpp).
     struct TDecoders;
 
+  protected:
+    // Runs the message pump when asked and raises EUserCanceled on a pending
+    // cancel.
+    void Checkpoint();
+    // Forgets a cancel request of an earlier operation.
+    void ResetCancel() { cancel_ = false; }
+
   private:
     void OpenArchive();
     void CloseArchive();
@@ -101,9 +108,6 @@ class TZipReader {
     int ExtractAll();
     bool ExtractEntry(size_t index);
     bool TargetReplaceable(const TZipHeaderInfo& entry, const AnsiString& path) const;
-    // Runs the message pump when asked and raises EUserCanceled on a pending
-    // cancel.
-    void Checkpoint();
 
     friend class TEntryInput;
 
