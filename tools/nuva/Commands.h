@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "zip/codec/CodecIO.h"
+
 namespace nuva::cli {
 
 using TArgs = std::vector<std::string>;
@@ -13,9 +15,23 @@ using TArgs = std::vector<std::string>;
 int ListCommand(const TArgs& args);
 int UnzipCommand(const TArgs& args);
 int InflateCommand(const TArgs& args);
+// nuva zip [-l LEVEL] ARCHIVE FILE...: packs the files into a fresh ARCHIVE
+// at LEVEL 0..9 (default 6), prints the number packed; 1 when a file could
+// not be packed or the archive not written.
+int ZipCommand(const TArgs& args);
+// nuva deflate [-l LEVEL]: standard input to a raw deflate stream on standard
+// output at LEVEL 1..9; input the compressor keeps whole as stored bytes is
+// framed as stored blocks of at most 65535 bytes.
+int DeflateCommand(const TArgs& args);
 
 // Writes system code page text to stdout / stderr, converted for the terminal.
 void Out(const std::string& ansiText);
 void Err(const std::string& ansiText);
+
+// Standard input as a codec's input stage (binary mode set by the caller).
+class TStdinInput : public TCodecInput {
+  public:
+    size_t Read(uint8_t* dest, size_t capacity) override;
+};
 
 }  // namespace nuva::cli

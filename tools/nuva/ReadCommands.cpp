@@ -17,12 +17,21 @@ namespace {
 
 const char* MethodName(uint16_t method) {
     switch (method) {
-        case 0: return "stored";
-        case 1: return "shrunk";
-        case 2: case 3: case 4: case 5: return "reduced";
-        case 6: return "imploded";
-        case 8: return "deflated";
-        default: return "unknown";
+        case 0:
+            return "stored";
+        case 1:
+            return "shrunk";
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+            return "reduced";
+        case 6:
+            return "imploded";
+        case 8:
+            return "deflated";
+        default:
+            return "unknown";
     }
 }
 
@@ -31,11 +40,6 @@ AnsiString DosDateText(uint32_t dos) {
     return Format("%04u-%02u-%02u %02u:%02u:%02u", (date >> 9) + 1980, (date >> 5) & 15, date & 31,
                   time >> 11, (time >> 5) & 63, (time & 31) * 2);
 }
-
-class TStdinInput : public TCodecInput {
-  public:
-    size_t Read(uint8_t* dest, size_t capacity) override { return std::fread(dest, 1, capacity, stdin); }
-};
 
 class TStdoutOutput : public TCodecOutput {
   public:
@@ -46,6 +50,16 @@ class TStdoutOutput : public TCodecOutput {
 
 }  // namespace
 
+size_t TStdinInput::Read(uint8_t* dest, size_t capacity) {
+    size_t done = 0;
+    while (done < capacity) {
+        const size_t got = std::fread(dest + done, 1, capacity - done, stdin);
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 int ListCommand(const TArgs& args) {
     if (args.size() != 1) {
         Err("usage: nuva list ARCHIVE\n");
@@ -54,10 +68,11 @@ int ListCommand(const TArgs& args) {
     TZipReader reader;
     reader.SetZipName(ArgumentToAnsi(args[0].c_str()));
     reader.ReadZip();
-    Out(Format("%-9s %10s %10s %-8s %-19s %s\n", "method", "packed", "size", "crc-32", "date", "name"));
+    Out(Format("%-9s %10s %10s %-8s %-19s %s\n", "method", "packed", "size", "crc-32", "date",
+               "name"));
     for (const TZipHeaderInfo& e : reader.Entries()) {
-        Out(Format("%-9s %10u %10u %08x %-19s ", MethodName(e.method), e.compressedSize, e.uncompressedSize,
-                   e.crc32, DosDateText(e.dosDateTime).c_str()) +
+        Out(Format("%-9s %10u %10u %08x %-19s ", MethodName(e.method), e.compressedSize,
+                   e.uncompressedSize, e.crc32, DosDateText(e.dosDateTime).c_str()) +
             e.Directory() + e.FileName() + "\n");
     }
     Out(Format("%d entries\n", static_cast<int>(reader.Entries().size())));
@@ -70,7 +85,8 @@ int UnzipCommand(const TArgs& args) {
         return 2;
     }
     std::unique_ptr<TStringList> files;
-    bool complete = UnzipAndList(ArgumentToAnsi(args[0].c_str()), ArgumentToAnsi(args[1].c_str()), files);
+    bool complete =
+        UnzipAndList(ArgumentToAnsi(args[0].c_str()), ArgumentToAnsi(args[1].c_str()), files);
     int count = files ? files->Count() : 0;
     for (int i = 0; i < count; ++i) Out((*files)[i] + "\n");
     if (!complete) {

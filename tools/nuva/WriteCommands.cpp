@@ -1,9 +1,9 @@
-#include "WriteCommands.h"
-
+// nuva zip and nuva deflate: the writing side of the archive code.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "Commands.h"
 #include "platform/Platform.h"
 #include "util/StringList.h"
 #include "zip/CompressUtil.h"
@@ -16,16 +16,9 @@ namespace {
 constexpr int kDefaultLevel = 6;
 constexpr size_t kStoredBlockMax = 65535;  // bytes: LEN is 16 bits
 
-// Writes text in the system code page to a console stream, as the terminal
-// shows it.
-void PutText(std::FILE* stream, const AnsiString& text) {
-    const std::string shown = AnsiToTerminal(text);
-    std::fwrite(shown.data(), 1, shown.size(), stream);
-}
-
 // Takes "-l LEVEL" from the front of `args` into `level`; false on a bad
 // value. `next` is the index of the first other argument.
-bool ParseLevel(const std::vector<std::string>& args, int minLevel, int& level, size_t& next) {
+bool ParseLevel(const TArgs& args, int minLevel, int& level, size_t& next) {
     level = kDefaultLevel;
     next = 0;
     if (!args.empty() && args[0] == "-l") {
@@ -38,19 +31,6 @@ bool ParseLevel(const std::vector<std::string>& args, int minLevel, int& level, 
     }
     return true;
 }
-
-class TStdinInput : public TCodecInput {
-  public:
-    size_t Read(uint8_t* dest, size_t capacity) override {
-        size_t done = 0;
-        while (done < capacity) {
-            const size_t got = std::fread(dest + done, 1, capacity - done, stdin);
-            if (got == 0) break;
-            done += got;
-        }
-        return done;
-    }
-};
 
 class TMemoryOutput : public TCodecOutput {
   public:
@@ -81,61 +61,51 @@ std::string StoredBlocks(const std::string& raw) {
 
 }  // namespace
 
-int ZipCommand(const std::vector<std::string>& args) {
+int ZipCommand(const TArgs& args) {
     int level;
     size_t next;
     if (!ParseLevel(args, 0, level, next) || args.size() < next + 2) {
-        PutText(stderr, "usage: nuva zip [-l LEVEL] ARCHIVE FILE...   (LEVEL 0..9, default 6)\n");
+        Err("usage: nuva zip [-l LEVEL] ARCHIVE FILE...   (LEVEL 0..9, default 6)\n");
         return 2;
     }
     const AnsiString archive = ArgumentToAnsi(args[next].c_str());
     TStringList files;
     for (size_t i = next + 1; i < args.size(); ++i) files.Add(ArgumentToAnsi(args[i].c_str()));
-    try {
-        int packed = 0;
-        const bool complete = ZipFilesAtLevel(files, archive, level, &packed);
-        PutText(stdout, Format("%d\n", packed));
-        if (!complete) {
-            PutText(stderr, "nuva zip: not every listed file was packed\n");
-            return 1;
-        }
-        return 0;
-    } catch (const Exception& e) {
-        PutText(stderr, e.Message() + "\n");
+    int packed = 0;
+    const bool complete = ZipFilesAtLevel(files, archive, level, &packed);
+    Out(Format("%d\n", packed));
+    if (!complete) {
+        Err("nuva zip: not every listed file was packed\n");
         return 1;
     }
+    return 0;
 }
 
-int DeflateCommand(const std::vector<std::string>& args) {
+int DeflateCommand(const TArgs& args) {
     int level;
     size_t next;
     if (!ParseLevel(args, 1, level, next) || next != args.size()) {
-        PutText(stderr, "usage: nuva deflate [-l LEVEL]   (LEVEL 1..9, default 6)\n");
+        Err("usage: nuva deflate [-l LEVEL]   (LEVEL 1..9, default 6)\n");
         return 2;
     }
     SetBinaryStdio();
-    try {
-        TDeflater deflater;
-        TStdinInput input;
-        TMemoryOutput output;
-        TDeflateEntry entry;
-        deflater.Run(input, output, level, entry);
-        if (std::ferror(stdin)) {
-            PutText(stderr, "nuva deflate: cannot read standard input\n");
-            return 1;
-        }
-        // Stored whole: the bytes are the input itself and need block frames.
-        const std::string stream = entry.method == 0 ? StoredBlocks(output.bytes) : output.bytes;
-        if (std::fwrite(stream.data(), 1, stream.size(), stdout) != stream.size() ||
-            std::fflush(stdout) != 0) {
-            PutText(stderr, "nuva deflate: cannot write standard output\n");
-            return 1;
-        }
-        return 0;
-    } catch (const Exception& e) {
-        PutText(stderr, e.Message() + "\n");
+    TDeflater deflater;
+    TStdinInput input;
+    TMemoryOutput output;
+    TDeflateEntry entry;
+    deflater.Run(input, output, level, entry);
+    if (std::ferror(stdin)) {
+        Err("nuva deflate: cannot read standard input\n");
         return 1;
     }
+    // Stored whole: the bytes are the input itself and need block frames.
+    const std::string stream = entry.method == 0 ? StoredBlocks(output.bytes) : output.bytes;
+    if (std::fwrite(stream.data(), 1, stream.size(), stdout) != stream.size() ||
+        std::fflush(stdout) != 0) {
+        Err("nuva deflate: cannot write standard output\n");
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace nuva::cli

@@ -23,6 +23,12 @@ const char kUsage[] =
     "                     exits 1 when an entry could not be extracted\n"
     "  inflate            decode a raw deflate stream from standard input to\n"
     "                     standard output\n"
+    "  zip [-l LEVEL] ARCHIVE FILE...\n"
+    "                     pack the files (names without their directories) into\n"
+    "                     a fresh ARCHIVE at LEVEL 0-9 (default 6); prints the\n"
+    "                     number packed; exits 1 when a file could not be packed\n"
+    "  deflate [-l LEVEL] compress standard input to a raw deflate stream on\n"
+    "                     standard output (LEVEL 1-9, default 6)\n"
     "  --help             show this text\n"
     "\n"
     "Names are shown in the terminal's encoding; archives hold them in GBK.\n";
@@ -33,9 +39,9 @@ struct TCommand {
 };
 
 const TCommand kCommands[] = {
-    {"list", nuva::cli::ListCommand},
-    {"unzip", nuva::cli::UnzipCommand},
-    {"inflate", nuva::cli::InflateCommand},
+    {"list", nuva::cli::ListCommand},       {"unzip", nuva::cli::UnzipCommand},
+    {"inflate", nuva::cli::InflateCommand}, {"zip", nuva::cli::ZipCommand},
+    {"deflate", nuva::cli::DeflateCommand},
 };
 
 }  // namespace
@@ -47,10 +53,11 @@ int main(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     // The UI handler prints instead of showing a box: a console host has no window.
-    nuva::SetMessageBoxHandler([](const nuva::AnsiString& text, const nuva::AnsiString& caption, unsigned) {
-        nuva::cli::Err(caption + ": " + text + "\n");
-        return static_cast<int>(nuva::idOk);
-    });
+    nuva::SetMessageBoxHandler(
+        [](const nuva::AnsiString& text, const nuva::AnsiString& caption, unsigned) {
+            nuva::cli::Err(caption + ": " + text + "\n");
+            return static_cast<int>(nuva::idOk);
+        });
     for (const TCommand& command : kCommands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;
         nuva::cli::TArgs args(argv + 2, argv + argc);
