@@ -6,6 +6,10 @@
 
 namespace nuva::internal {
 
+// The full path of the host process's executable (not of a library);
+// "." plus the delimiter and a name when the platform cannot tell.
+AnsiString HostExecutablePath();
+
 // The default user-interface behaviour of the platform.
 int DefaultMessageBox(const AnsiString& text, const AnsiString& caption, unsigned flags);
 void DefaultProcessMessages();

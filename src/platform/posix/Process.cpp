@@ -4,34 +4,17 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 
 #include "platform/Platform.h"
 #include "platform/PlatformInternal.h"
 
 namespace nuva {
 
-namespace {
-
-std::mutex overrideMutex;
-AnsiString exeDirectoryOverride;
-
-}  // namespace
-
-AnsiString ExeDirectory() {
-    {
-        std::lock_guard<std::mutex> lock(overrideMutex);
-        if (!exeDirectoryOverride.empty()) return exeDirectoryOverride;
-    }
+AnsiString internal::HostExecutablePath() {
     char buffer[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (n <= 0) return AnsiString("./");
-    return ExtractFilePath(Utf8ToAnsi(std::string(buffer, static_cast<size_t>(n))));
-}
-
-void SetExeDirectoryOverride(const AnsiString& dir) {
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    exeDirectoryOverride = IncludeTrailingPathDelimiter(dir);
+    return Utf8ToAnsi(std::string(buffer, static_cast<size_t>(n)));
 }
 
 TLocalDate LocalDate() {

@@ -1,24 +1,12 @@
 // Process, time and profile strings on Windows.
 #include "platform/win32/Win32Internal.h"
 
-#include <mutex>
-
 #include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
 
 namespace nuva {
 
-namespace {
-
-std::mutex overrideMutex;
-AnsiString exeDirectoryOverride;
-
-}  // namespace
-
-AnsiString ExeDirectory() {
-    {
-        std::lock_guard<std::mutex> lock(overrideMutex);
-        if (!exeDirectoryOverride.empty()) return exeDirectoryOverride;
-    }
+AnsiString internal::HostExecutablePath() {
     // The module of the process (NULL), not the DLL: the host's executable.
     AnsiString path(MAX_PATH, '\0');
     for (;;) {
@@ -30,12 +18,7 @@ AnsiString ExeDirectory() {
         }
         path.resize(path.size() * 2);  // truncated: try a larger buffer
     }
-    return ExtractFilePath(path);
-}
-
-void SetExeDirectoryOverride(const AnsiString& dir) {
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    exeDirectoryOverride = IncludeTrailingPathDelimiter(dir);
+    return path;
 }
 
 TLocalDate LocalDate() {
