@@ -85,6 +85,8 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    // The file's size from the file system, without moving the position.
+    int64_t Size() override;
 
     // Cuts or extends the file at the current position.
     bool Truncate();

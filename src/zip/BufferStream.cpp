@@ -22,9 +22,15 @@ int64_t TBufferStream::BufferedOffset() const {
     return 0;
 }
 
+int64_t TBufferStream::WrappedPosition() {
+    if (wrappedPos_ < 0) wrappedPos_ = stream_.Position();
+    return wrappedPos_;
+}
+
 bool TBufferStream::FillBuffer() {
     int64_t got = stream_.Read(buffer_.get(), size_);
     if (got < 0) got = 0;
+    if (wrappedPos_ >= 0) wrappedPos_ += got;
     ptr_ = buffer_.get();
     end_ = buffer_.get() + got;
     state_ = got > 0 ? bsRead : bsIdle;
@@ -35,6 +41,8 @@ bool TBufferStream::FillBuffer() {
 bool TBufferStream::FlushBuffer() {
     const int64_t pending = ptr_ == nullptr ? 0 : ptr_ - buffer_.get();
     int64_t put = pending > 0 ? stream_.Write(buffer_.get(), pending) : 0;
+    if (put < 0) put = 0;
+    if (wrappedPos_ >= 0) wrappedPos_ += put;
     ptr_ = buffer_.get();
     end_ = buffer_.get() + size_;
     state_ = bsIdle;
@@ -51,7 +59,7 @@ void TBufferStream::LeaveRead() {
     // The wrapped stream stands at the end of what was filled; move it back
     // to the first unread byte so the write lands at the logical position.
     const int64_t unread = end_ - ptr_;
-    if (unread > 0) stream_.Seek(-unread, soCurrent);
+    if (unread > 0) wrappedPos_ = stream_.Seek(-unread, soCurrent);
     ptr_ = nullptr;
     state_ = bsIdle;
 }
@@ -104,7 +112,7 @@ int64_t TBufferStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TBufferStream::Size() {
-    const int64_t logical = stream_.Position() + BufferedOffset();
+    const int64_t logical = WrappedPosition() + BufferedOffset();
     return std::max(logical, stream_.Size());
 }
 
@@ -115,7 +123,7 @@ int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
             target = offset;
             break;
         case soCurrent:
-            target = stream_.Position() + BufferedOffset() + offset;
+            target = WrappedPosition() + BufferedOffset() + offset;
             break;
         case soEnd:
             target = Size() - (offset < 0 ? -offset : offset);
@@ -123,9 +131,10 @@ int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
         default:
             throw EStreamError(Format(msg::kInvalidSeekOrigin, static_cast<int>(origin)));
     }
-    if (target == stream_.Position() + BufferedOffset()) return target;
+    if (target == WrappedPosition() + BufferedOffset()) return target;
     if (state_ == bsWrite && !FlushBuffer()) throw EStreamError(msg::kSeekError);
     int64_t reached = stream_.Seek(target, soBeginning);
+    wrappedPos_ = reached;
     ptr_ = end_ = nullptr;
     state_ = bsIdle;
     return reached;

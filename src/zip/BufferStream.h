@@ -72,6 +72,10 @@ class TBufferStream : public TStream {
 
   private:
     int64_t BufferedOffset() const;
+    // The wrapped stream's position, asked once and then followed through
+    // every read, write and seek made here (the wrapped stream is not moved
+    // behind this object's back while it is wrapped).
+    int64_t WrappedPosition();
     // Ends a read state before writing: the wrapped stream moves to the
     // logical position and the buffer is emptied.
     void LeaveRead();
@@ -82,6 +86,7 @@ class TBufferStream : public TStream {
     uint8_t* end_ = nullptr;  // read: end of valid data; write: end of buffer
     int64_t size_;
     TState state_ = bsIdle;
+    int64_t wrappedPos_ = -1;  // -1: not known, ask the wrapped stream
 };
 
 namespace detail {

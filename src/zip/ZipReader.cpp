@@ -90,20 +90,24 @@ bool ZipMethodSupported(uint16_t method) {
 class TEntryInput : public TCodecInput {
   public:
     TEntryInput(TZipReader& reader, TStream& archive, int64_t compressedSize)
-        : reader_(reader), archive_(archive), left_(compressedSize), buffer_(kChunkSize) {}
+        : reader_(reader),
+          archive_(archive),
+          left_(compressedSize),
+          // Sized for the entry and left uninitialised: most entries are small.
+          buffer_(new uint8_t[static_cast<size_t>(std::clamp<int64_t>(compressedSize, 1, kChunkSize))]) {}
 
     size_t Read(uint8_t* dest, size_t capacity) override {
         if (pos_ == have_) {
             if (left_ == 0) return 0;
             reader_.Checkpoint();
             const int64_t want = std::min(kChunkSize, left_);
-            if (archive_.Read(buffer_.data(), want) != want) throw EFatalUnzipError();
+            if (archive_.Read(buffer_.get(), want) != want) throw EFatalUnzipError();
             left_ -= want;
             pos_ = 0;
             have_ = static_cast<size_t>(want);
         }
         const size_t n = std::min(capacity, have_ - pos_);
-        std::memcpy(dest, buffer_.data() + pos_, n);
+        std::memcpy(dest, buffer_.get() + pos_, n);
         pos_ += n;
         return n;
     }
@@ -112,7 +116,7 @@ class TEntryInput : public TCodecInput {
     TZipReader& reader_;
     TStream& archive_;
     int64_t left_;
-    std::vector<uint8_t> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;
     size_t pos_ = 0;
     size_t have_ = 0;
 };
@@ -401,6 +405,7 @@ int TZipReader::UnZip() {
     busy_ = true;
     cancel_ = false;
     extracted_.clear();
+    extractedSet_.clear();
     filesExtracted_ = 0;
     struct TDone {
         TZipReader& r;
@@ -524,6 +529,12 @@ bool TZipReader::ExtractEntry(size_t index) {
         }
         written = output.Written();
         crc = output.Crc();
+        if (!out->Flush()) throw ECantWriteUCF();
+        failed = failed || written != static_cast<int64_t>(entry.uncompressedSize) ||
+                 crc != entry.crc32;
+        // Every byte is in the file: its time can be set through the open
+        // handle, which saves a second open by name.
+        if (!failed) out->File().SetDosTime(SanitizeDosDateTime(entry.dosDateTime));
         if (!out->Close()) throw ECantWriteUCF();
     } catch (...) {
         out.reset();
@@ -532,17 +543,18 @@ bool TZipReader::ExtractEntry(size_t index) {
     }
     out.reset();
 
-    if (failed || written != static_cast<int64_t>(entry.uncompressedSize) || crc != entry.crc32) {
+    if (failed) {
         DeleteFile(outPath);
-        extracted_.erase(std::remove(extracted_.begin(), extracted_.end(), outPath),
-                         extracted_.end());
+        if (extractedSet_.erase(outPath))
+            extracted_.erase(std::remove(extracted_.begin(), extracted_.end(), outPath),
+                             extracted_.end());
         return false;
     }
-    SetFileAgeDos(outPath, SanitizeDosDateTime(entry.dosDateTime));
-    if (RetainAttributes && entry.HostByte() == kHostMsDos)
-        SetFileAttributes(outPath, entry.externalAttributes & kKeptAttributes);
-    if (std::find(extracted_.begin(), extracted_.end(), outPath) == extracted_.end())
-        extracted_.push_back(outPath);
+    // A new file already carries the archive bit alone: set only what differs.
+    const uint32_t attributes = entry.externalAttributes & kKeptAttributes;
+    if (RetainAttributes && entry.HostByte() == kHostMsDos && attributes != faArchive)
+        SetFileAttributes(outPath, attributes);
+    if (extractedSet_.insert(outPath).second) extracted_.push_back(outPath);
     ++filesExtracted_;
     return true;
 }

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "zip/BufferStream.h"
@@ -123,6 +124,7 @@ class TZipReader {
     bool busy_ = false;
     std::unique_ptr<TDecoders> decoders_;
     std::vector<AnsiString> extracted_;
+    std::unordered_set<AnsiString> extractedSet_;  // the same paths, for lookups
     int filesExtracted_ = 0;
 };
 

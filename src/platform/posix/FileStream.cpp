@@ -80,6 +80,12 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
 }
 
+int64_t TFileStream::Size() {
+    struct stat st;
+    if (fstat(static_cast<int>(handle_), &st) != 0) return TStream::Size();
+    return static_cast<int64_t>(st.st_size);
+}
+
 bool TFileStream::Truncate() {
     off_t here = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
     return here >= 0 && ftruncate(static_cast<int>(handle_), here) == 0;

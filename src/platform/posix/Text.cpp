@@ -20,12 +20,50 @@ namespace nuva {
 
 namespace {
 
+// One conversion descriptor per direction and thread, opened on first use
+// (opening one costs more than converting a short path) and reset to its
+// initial state before each use.
+iconv_t Descriptor(const char* to, const char* from) {
+    struct TCached {
+        const char* to;
+        const char* from;
+        iconv_t cd;
+    };
+    struct TCache {
+        TCached entries[4] = {};
+        ~TCache() {
+            for (TCached& e : entries)
+                if (e.to) iconv_close(e.cd);
+        }
+    };
+    thread_local TCache cache;
+    for (TCached& e : cache.entries) {
+        if (e.to && std::strcmp(e.to, to) == 0 && std::strcmp(e.from, from) == 0) {
+            iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
+            return e.cd;
+        }
+        if (!e.to) {
+            iconv_t cd = iconv_open(to, from);
+            if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+            e = TCached{to, from, cd};
+            return cd;
+        }
+    }
+    return reinterpret_cast<iconv_t>(-1);  // not reached: four directions are used
+}
+
+bool IsAscii(const std::string& s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 // Converts `in` from one iconv encoding to another. Bytes that cannot be
 // converted are replaced by '?' (U+003F) and skipped, as the Windows
 // conversions replace them with the default character.
 std::string Convert(const char* to, const char* from, const char* in, size_t inLen,
                     size_t unitSize) {
-    iconv_t cd = iconv_open(to, from);
+    iconv_t cd = Descriptor(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
     std::string out;
     out.resize(inLen * 4 + 16);
@@ -61,7 +99,6 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
     size_t dstLeft = out.size() - used;
     iconv(cd, nullptr, nullptr, &dst, &dstLeft);
     used = out.size() - dstLeft;
-    iconv_close(cd);
     out.resize(used);
     return out;
 }
@@ -90,14 +127,14 @@ AnsiString WideToAnsi(const WideString& s) {
 }
 
 std::string AnsiToUtf8(const AnsiString& s) {
-    if (s.empty()) return std::string();
+    if (IsAscii(s)) return s;  // ASCII is the same in GBK and UTF-8
     return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
 }
 
 // Through UTF-16, as on Windows: a character outside GBK becomes one '?' per
 // UTF-16 unit, not one per UTF-8 byte.
 AnsiString Utf8ToAnsi(const std::string& s) {
-    if (s.empty()) return AnsiString();
+    if (IsAscii(s)) return s;
     std::string utf16 = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
     return Convert("GBK", "UTF-16LE", utf16.data(), utf16.size(), 2);
 }

@@ -102,6 +102,12 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     return result.QuadPart;
 }
 
+int64_t TFileStream::Size() {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(AsHandle(handle_), &size)) return TStream::Size();
+    return size.QuadPart;
+}
+
 bool TFileStream::Truncate() {
     return SetEndOfFile(AsHandle(handle_)) != FALSE;
 }
