@@ -138,7 +138,7 @@ class TBlockEncoder {
     void StartBlock();
     void ClassifyText();
     void BuildTree(TTreeDesc& desc);
-    void SiftDown(TTreeNode* tree, int k);
+    void SiftDown(int k);
     void AssignLengths(TTreeDesc& desc);
     void ScanTree(TTreeNode* tree, int maxCode);
     void SendTree(TTreeNode* tree, int maxCode);
@@ -169,10 +169,10 @@ class TBlockEncoder {
     TTreeDesc distanceDesc_;
     TTreeDesc bitLengthDesc_;
 
-    int heap_[kHeapSize];
+    uint64_t queue_[kHeapSize];  // the priority queue, 1..heapLength_, then kQueueEnd
+    int heap_[kHeapSize];        // nodes by decreasing frequency, heapMax_..kHeapSize - 1
     int heapLength_ = 0;
     int heapMax_ = 0;
-    uint8_t depth_[kHeapSize];
     uint16_t lengthCounts_[kMaxCodeBits + 1];
     TCode dynamicLitLen_[kLitLenCodes];
     TCode dynamicDistance_[kDistanceCodes];
