@@ -50,17 +50,12 @@ void TBlockEncoder::StartBlock() {
     matches_ = 0;
 }
 
-bool TBlockEncoder::EndBlockNow(int64_t inputSoFar) {
-    // Above level 2 a block also ends early, at every 4096th symbol, once it
-    // is clearly compressing well (few matches are not worth a new tree).
-    if (level_ > 2 && count_ % kEstimateInterval == 0) {
-        int64_t estimate = static_cast<int64_t>(count_) * 8;
-        for (int d = 0; d < kDistanceCodes; ++d)
-            estimate += static_cast<int64_t>(distance_[d].freq) * (5 + kDistanceExtraBits[d]);
-        estimate >>= 3;
-        if (matches_ < count_ / 2 && estimate < inputSoFar / 2) return true;
-    }
-    return count_ == kMaxBlockSymbols || matches_ == kMaxBlockMatches;
+bool TBlockEncoder::EstimateSaysEnd(int64_t inputSoFar) const {
+    int64_t estimate = static_cast<int64_t>(count_) * 8;
+    for (int d = 0; d < kDistanceCodes; ++d)
+        estimate += static_cast<int64_t>(distance_[d].freq) * (5 + kDistanceExtraBits[d]);
+    estimate >>= 3;
+    return matches_ < count_ / 2 && estimate < inputSoFar / 2;
 }
 
 void TBlockEncoder::ClassifyText() {

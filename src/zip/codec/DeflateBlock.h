@@ -134,7 +134,16 @@ class TBlockEncoder {
     int64_t FlushBlock(const uint8_t* data, int64_t storedLength, bool last);
 
   private:
-    bool EndBlockNow(int64_t inputSoFar);
+    bool EndBlockNow(int64_t inputSoFar) {
+        // Above level 2 a block also ends early, at every 4096th symbol, once
+        // it is clearly compressing well (few matches are not worth a new tree).
+        if (count_ % kEstimateInterval == 0 && level_ > 2 && EstimateSaysEnd(inputSoFar))
+            return true;
+        return count_ == kMaxBlockSymbols || matches_ == kMaxBlockMatches;
+    }
+    // The early-end test: the block's size estimated with its distance
+    // codes' extra bits is under half its input and matches are few.
+    bool EstimateSaysEnd(int64_t inputSoFar) const;
     void StartBlock();
     void ClassifyText();
     void BuildTree(TTreeDesc& desc);
