@@ -39,14 +39,6 @@ constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
 // one (rehashing the window) instead of clearing the whole table.
 constexpr uint32_t kRehashClearLimit = 8192;
 
-// The hash of the 3 bytes at p: the rolling hash after three steps, as the
-// bits of older bytes have been shifted out of the mask by then.
-inline uint32_t HashAt(const uint8_t* p) {
-    return ((static_cast<uint32_t>(p[0]) << (2 * kHashShift)) ^
-            (static_cast<uint32_t>(p[1]) << kHashShift) ^ p[2]) &
-           kHashMask;
-}
-
 // Per level: good length (search less once the previous match is this long),
 // lazy limit (levels 1-3: insert limit), nice length (stop searching at this
 // length), chain limit (candidates examined).
@@ -123,8 +115,13 @@ struct TDeflater::TState {
         if (slid || windowUsed > kRehashClearLimit) {
             std::memset(heads.data(), 0, kHashSize * sizeof(uint16_t));
         } else {
+            // The matcher's rolling hash, over every position read.
             const uint8_t* const bytes = window.data();
-            for (uint32_t pos = 0; pos < windowUsed; ++pos) heads[HashAt(bytes + pos)] = 0;
+            uint32_t hash = ((uint32_t{bytes[0]} << kHashShift) ^ bytes[1]) & kHashMask;
+            for (uint32_t pos = 0; pos < windowUsed; ++pos) {
+                hash = ((hash << kHashShift) ^ bytes[pos + 2]) & kHashMask;
+                heads[hash] = 0;
+            }
         }
 #ifndef NDEBUG
         for (const uint16_t head : heads) assert(head == 0);
