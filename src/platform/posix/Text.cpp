@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/Platform.h"
 
@@ -66,6 +68,16 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
     return out;
 }
 
+// True when every unit is below 0x80: such text is the same characters in
+// the code page, UTF-8 and UTF-16, so it converts without iconv.
+template <typename TUnit>
+bool AllAscii(const TUnit* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<TUnit>>(text[i])) >= 0x80)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 unsigned SystemCodePage() {
@@ -78,6 +90,7 @@ bool IsLeadByte(unsigned char b) {
 
 WideString AnsiToWide(const AnsiString& s) {
     if (s.empty()) return WideString();
+    if (AllAscii(s.data(), s.size())) return WideString(s.begin(), s.end());
     std::string bytes = Convert("UTF-16LE", "GBK", s.data(), s.size(), 1);
     WideString w(bytes.size() / 2, u'\0');
     std::memcpy(w.data(), bytes.data(), w.size() * 2);
@@ -86,11 +99,13 @@ WideString AnsiToWide(const AnsiString& s) {
 
 AnsiString WideToAnsi(const WideString& s) {
     if (s.empty()) return AnsiString();
+    if (AllAscii(s.data(), s.size())) return AnsiString(s.begin(), s.end());
     return Convert("GBK", "UTF-16LE", reinterpret_cast<const char*>(s.data()), s.size() * 2, 2);
 }
 
 std::string AnsiToUtf8(const AnsiString& s) {
     if (s.empty()) return std::string();
+    if (AllAscii(s.data(), s.size())) return s;
     return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
 }
 
@@ -98,6 +113,7 @@ std::string AnsiToUtf8(const AnsiString& s) {
 // UTF-16 unit, not one per UTF-8 byte.
 AnsiString Utf8ToAnsi(const std::string& s) {
     if (s.empty()) return AnsiString();
+    if (AllAscii(s.data(), s.size())) return s;
     std::string utf16 = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
     return Convert("GBK", "UTF-16LE", utf16.data(), utf16.size(), 2);
 }
