@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/Platform.h"
 
@@ -52,9 +53,13 @@ iconv_t Descriptor(const char* to, const char* from) {
     return reinterpret_cast<iconv_t>(-1);  // not reached: four directions are used
 }
 
-bool IsAscii(const std::string& s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
+// True when every unit is below 0x80: such text is the same characters in
+// the code page, UTF-8 and UTF-16, so it converts without iconv.
+template <typename TUnit>
+bool AllAscii(const TUnit* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<TUnit>>(text[i])) >= 0x80)
+            return false;
     return true;
 }
 
@@ -114,7 +119,7 @@ bool IsLeadByte(unsigned char b) {
 }
 
 WideString AnsiToWide(const AnsiString& s) {
-    if (s.empty()) return WideString();
+    if (AllAscii(s.data(), s.size())) return WideString(s.begin(), s.end());
     std::string bytes = Convert("UTF-16LE", "GBK", s.data(), s.size(), 1);
     WideString w(bytes.size() / 2, u'\0');
     std::memcpy(w.data(), bytes.data(), w.size() * 2);
@@ -122,19 +127,19 @@ WideString AnsiToWide(const AnsiString& s) {
 }
 
 AnsiString WideToAnsi(const WideString& s) {
-    if (s.empty()) return AnsiString();
+    if (AllAscii(s.data(), s.size())) return AnsiString(s.begin(), s.end());
     return Convert("GBK", "UTF-16LE", reinterpret_cast<const char*>(s.data()), s.size() * 2, 2);
 }
 
 std::string AnsiToUtf8(const AnsiString& s) {
-    if (IsAscii(s)) return s;  // ASCII is the same in GBK and UTF-8
+    if (AllAscii(s.data(), s.size())) return s;
     return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
 }
 
 // Through UTF-16, as on Windows: a character outside GBK becomes one '?' per
 // UTF-16 unit, not one per UTF-8 byte.
 AnsiString Utf8ToAnsi(const std::string& s) {
-    if (IsAscii(s)) return s;
+    if (AllAscii(s.data(), s.size())) return s;
     std::string utf16 = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
     return Convert("GBK", "UTF-16LE", utf16.data(), utf16.size(), 2);
 }

@@ -8,6 +8,7 @@
 #include "zip/codec/Deflate.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <vector>
 
@@ -34,6 +35,9 @@ constexpr uint32_t kLinkMask = kHistory - 1;
 constexpr uint32_t kTooFar = 4096;      // a 3-byte match farther back is not worth it (lazy)
 constexpr uint32_t kFirstRead = 32768;  // bytes asked for at the start of an entry
 constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
+// Up to this many window positions, an entry's chain heads are cleared one by
+// one (rehashing the window) instead of clearing the whole table.
+constexpr uint32_t kRehashClearLimit = 8192;
 
 // Per level: good length (search less once the previous match is this long),
 // lazy limit (levels 1-3: insert limit), nice length (stop searching at this
@@ -92,13 +96,36 @@ struct TDeflater::TState {
           distances(deflate::kSymbolBufferSize, 0),
           encoder(literals.data(), distances.data()) {}
 
-    // Every entry starts from a zeroed window, however the last one ended
-    // (the bytes past an entry's end take part in choosing between equally
-    // long matches). Only the bytes that reads reached need it; the last
-    // byte is never read while matching and is left alone.
-    void ZeroWindow() {
+    // Every entry starts from a zeroed window and empty chain heads, however
+    // the last one ended (the bytes past an entry's end take part in choosing
+    // between equally long matches). Only the bytes that reads reached need
+    // zeroing; the last byte is never read while matching and is left alone.
+    void FinishEntry() {
+        ClearHeads();
         std::memset(window.data(), 0, std::min(windowUsed, kWindowZeroBytes));
         windowUsed = 0;
+        slid = false;
+    }
+
+    // Before the window slides, every head set in an entry belongs to a
+    // position below windowUsed whose 3 bytes are still in the window as they
+    // were when it was inserted (bytes past the input are zero), so
+    // rehashing those positions finds every head that is set.
+    void ClearHeads() {
+        if (slid || windowUsed > kRehashClearLimit) {
+            std::memset(heads.data(), 0, kHashSize * sizeof(uint16_t));
+        } else {
+            // The matcher's rolling hash, over every position read.
+            const uint8_t* const bytes = window.data();
+            uint32_t hash = ((uint32_t{bytes[0]} << kHashShift) ^ bytes[1]) & kHashMask;
+            for (uint32_t pos = 0; pos < windowUsed; ++pos) {
+                hash = ((hash << kHashShift) ^ bytes[pos + 2]) & kHashMask;
+                heads[hash] = 0;
+            }
+        }
+#ifndef NDEBUG
+        for (const uint16_t head : heads) assert(head == 0);
+#endif
     }
 
     // Working memory, zeroed once: bytes past the input's end are read
@@ -110,6 +137,7 @@ struct TDeflater::TState {
     std::vector<uint16_t> distances;
     TBlockEncoder encoder;
     uint32_t windowUsed = 0;  // window bytes that reads have written since the last zeroing
+    bool slid = false;        // the window has slid during this entry
 };
 
 namespace {
@@ -117,10 +145,11 @@ namespace {
 // One entry's matching state; lives for one TDeflater::Run.
 class TMatcher {
   public:
-    TMatcher(uint8_t* window, uint32_t& windowUsed, uint16_t* links, uint16_t* heads,
+    TMatcher(uint8_t* window, uint32_t& windowUsed, bool& slid, uint16_t* links, uint16_t* heads,
              TBlockEncoder& encoder, TCodecInput& source, int level)
         : window_(window),
           windowUsed_(windowUsed),
+          slid_(slid),
           links_(links),
           heads_(heads),
           encoder_(encoder),
@@ -132,8 +161,9 @@ class TMatcher {
         chainLimit_ = row.chainLimit;
     }
 
+    // The heads must be all zero on entry (the owner clears them after each
+    // entry).
     int64_t Run(int level) {
-        std::memset(heads_, 0, kHashSize * sizeof(uint16_t));
         const size_t first = source_.Read(window_, kFirstRead);
         if (first == 0) {
             endOfInput_ = true;
@@ -292,6 +322,7 @@ class TMatcher {
 
     // Moves the upper half of the window down and rebases every position.
     void Slide() {
+        slid_ = true;
         std::memcpy(window_, window_ + kHistory, kHistory);
         matchStart_ = (matchStart_ - kHistory) & 0xFFFF;
         strStart_ -= kHistory;
@@ -327,6 +358,7 @@ class TMatcher {
 
     uint8_t* window_;
     uint32_t& windowUsed_;
+    bool& slid_;
     uint16_t* links_;
     uint16_t* heads_;
     TBlockEncoder& encoder_;
@@ -357,7 +389,7 @@ int64_t TDeflater::Run(TCodecInput& source, TCodecOutput& out, int level, TDefla
     if (level <= 2) entry.flags |= 4;
     if (level >= 8) entry.flags |= 2;
     state_->encoder.StartEntry(out, entry, level);
-    TMatcher matcher(state_->window.data(), state_->windowUsed, state_->links.data(),
+    TMatcher matcher(state_->window.data(), state_->windowUsed, state_->slid, state_->links.data(),
                      state_->heads.data(), state_->encoder, source, level);
     int64_t written;
     try {
@@ -365,10 +397,10 @@ int64_t TDeflater::Run(TCodecInput& source, TCodecOutput& out, int level, TDefla
     } catch (...) {
         // An entry cut short leaves the window as a finished one does, or the
         // next entry's bytes would depend on this one.
-        state_->ZeroWindow();
+        state_->FinishEntry();
         throw;
     }
-    state_->ZeroWindow();
+    state_->FinishEntry();
     return written;
 }
 

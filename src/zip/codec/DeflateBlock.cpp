@@ -27,7 +27,7 @@ TBlockEncoder::TBlockEncoder(uint8_t* literals, uint16_t* distances)
     std::memset(distance_, 0, sizeof distance_);
     std::memset(bitLength_, 0, sizeof bitLength_);
     std::memset(heap_, 0, sizeof heap_);
-    std::memset(depth_, 0, sizeof depth_);
+    std::memset(queue_, 0, sizeof queue_);
 }
 
 void TBlockEncoder::StartEntry(TCodecOutput& out, TDeflateEntry& entry, int level) {
@@ -50,17 +50,12 @@ void TBlockEncoder::StartBlock() {
     matches_ = 0;
 }
 
-bool TBlockEncoder::EndBlockNow(int64_t inputSoFar) {
-    // Above level 2 a block also ends early, at every 4096th symbol, once it
-    // is clearly compressing well (few matches are not worth a new tree).
-    if (level_ > 2 && count_ % kEstimateInterval == 0) {
-        int64_t estimate = static_cast<int64_t>(count_) * 8;
-        for (int d = 0; d < kDistanceCodes; ++d)
-            estimate += static_cast<int64_t>(distance_[d].freq) * (5 + kDistanceExtraBits[d]);
-        estimate >>= 3;
-        if (matches_ < count_ / 2 && estimate < inputSoFar / 2) return true;
-    }
-    return count_ == kMaxBlockSymbols || matches_ == kMaxBlockMatches;
+bool TBlockEncoder::EstimateSaysEnd(int64_t inputSoFar) const {
+    int64_t estimate = static_cast<int64_t>(count_) * 8;
+    for (int d = 0; d < kDistanceCodes; ++d)
+        estimate += static_cast<int64_t>(distance_[d].freq) * (5 + kDistanceExtraBits[d]);
+    estimate >>= 3;
+    return matches_ < count_ / 2 && estimate < inputSoFar / 2;
 }
 
 void TBlockEncoder::ClassifyText() {
@@ -72,23 +67,55 @@ void TBlockEncoder::ClassifyText() {
     entry_->internalAttributes = binary > (text >> 2) ? 0 : 1;
 }
 
+namespace {
+
+// A queue entry: the node's frequency and subtree depth above its number, so
+// that one comparison of the upper 32 bits orders two entries.
+constexpr int kKeyShift = 32;
+constexpr int kFreqShift = kKeyShift + 8;
+constexpr uint64_t kNodeMask = 0xFFFFFFFF;
+
+inline uint64_t QueueEntry(uint16_t freq, uint8_t depth, int node) {
+    return (uint64_t{freq} << kFreqShift) | (uint64_t{depth} << kKeyShift) |
+           static_cast<uint32_t>(node);
+}
+inline uint16_t EntryFreq(uint64_t e) {
+    return static_cast<uint16_t>(e >> kFreqShift);
+}
+inline uint8_t EntryDepth(uint64_t e) {
+    return static_cast<uint8_t>(e >> kKeyShift);
+}
+inline int EntryNode(uint64_t e) {
+    return static_cast<int>(e & kNodeMask);
+}
+
 // Heap order: the smaller frequency first; on equal frequencies the
-// shallower subtree first; a node stops sifting on a full tie.
-void TBlockEncoder::SiftDown(TTreeNode* tree, int k) {
-    auto before = [&](int a, int b) {
-        return tree[a].freq < tree[b].freq ||
-               (tree[a].freq == tree[b].freq && depth_[a] <= depth_[b]);
-    };
-    const int v = heap_[k];
+// shallower subtree first; `a` goes before `b` on a full tie too.
+inline bool Before(uint64_t a, uint64_t b) {
+    return a <= (b | kNodeMask);
+}
+
+// Follows the last queue entry, so that the smaller of two children can be
+// picked without checking for a missing right child: it goes after every
+// entry.
+constexpr uint64_t kQueueEnd = ~uint64_t{0};
+
+}  // namespace
+
+// A node stops sifting on a full tie. queue_[heapLength_ + 1] holds kQueueEnd.
+void TBlockEncoder::SiftDown(int k) {
+    uint64_t* const queue = queue_;
+    const int length = heapLength_;
+    const uint64_t v = queue[k];
     int j = k << 1;
-    while (j <= heapLength_) {
-        if (j < heapLength_ && before(heap_[j + 1], heap_[j])) ++j;
-        if (before(v, heap_[j])) break;
-        heap_[k] = heap_[j];
+    while (j <= length) {
+        j += static_cast<int>(Before(queue[j + 1], queue[j]));
+        if (Before(v, queue[j])) break;
+        queue[k] = queue[j];
         k = j;
         j <<= 1;
     }
-    heap_[k] = v;
+    queue[k] = v;
 }
 
 void TBlockEncoder::BuildTree(TTreeDesc& desc) {
@@ -96,40 +123,45 @@ void TBlockEncoder::BuildTree(TTreeDesc& desc) {
     int maxCode = -1;
     heapLength_ = 0;
     heapMax_ = kHeapSize;
+    // Without branches on the frequency: every leaf is written at the next
+    // place and counted only when used. A used leaf's link is set again when
+    // it gets its parent.
     for (int n = 0; n < desc.leaves; ++n) {
-        if (tree[n].freq != 0) {
-            heap_[++heapLength_] = maxCode = n;
-            depth_[n] = 0;
-        } else {
-            tree[n].link = 0;
-        }
+        const uint16_t freq = tree[n].freq;
+        queue_[heapLength_ + 1] = QueueEntry(freq, 0, n);
+        heapLength_ += freq != 0 ? 1 : 0;
+        maxCode = freq != 0 ? n : maxCode;
+        tree[n].link = 0;
     }
     // Every tree gets at least two codes, so that each can be sent.
     while (heapLength_ < 2) {
-        const int node = heap_[++heapLength_] = maxCode < 2 ? ++maxCode : 0;
+        const int node = maxCode < 2 ? ++maxCode : 0;
         tree[node].freq = 1;
-        depth_[node] = 0;
+        queue_[++heapLength_] = QueueEntry(1, 0, node);
         --optimalLength_;
         if (desc.fixedTree) staticLength_ -= desc.fixedTree[node].length;
     }
     desc.maxCode = maxCode;
-    for (int n = heapLength_ / 2; n >= 1; --n) SiftDown(tree, n);
+    queue_[heapLength_ + 1] = kQueueEnd;
+    for (int n = heapLength_ / 2; n >= 1; --n) SiftDown(n);
 
     int node = desc.leaves;
     do {
-        const int n = heap_[1];
-        heap_[1] = heap_[heapLength_--];
-        SiftDown(tree, 1);
-        const int m = heap_[1];
-        heap_[--heapMax_] = n;
-        heap_[--heapMax_] = m;
-        tree[node].freq = static_cast<uint16_t>(tree[n].freq + tree[m].freq);
-        depth_[node] = static_cast<uint8_t>(std::max(depth_[n], depth_[m]) + 1);
-        tree[n].link = tree[m].link = static_cast<uint16_t>(node);
-        heap_[1] = node++;
-        SiftDown(tree, 1);
+        const uint64_t n = queue_[1];
+        queue_[1] = queue_[heapLength_];
+        queue_[heapLength_--] = kQueueEnd;
+        SiftDown(1);
+        const uint64_t m = queue_[1];
+        heap_[--heapMax_] = EntryNode(n);
+        heap_[--heapMax_] = EntryNode(m);
+        const uint16_t freq = static_cast<uint16_t>(EntryFreq(n) + EntryFreq(m));
+        const uint8_t depth = static_cast<uint8_t>(std::max(EntryDepth(n), EntryDepth(m)) + 1);
+        tree[node].freq = freq;
+        tree[EntryNode(n)].link = tree[EntryNode(m)].link = static_cast<uint16_t>(node);
+        queue_[1] = QueueEntry(freq, depth, node++);
+        SiftDown(1);
     } while (heapLength_ >= 2);
-    heap_[--heapMax_] = heap_[1];
+    heap_[--heapMax_] = EntryNode(queue_[1]);
 
     AssignLengths(desc);
     for (int n = 0; n <= maxCode; ++n) desc.codeTable[n] = {0, tree[n].link};

@@ -134,11 +134,20 @@ class TBlockEncoder {
     int64_t FlushBlock(const uint8_t* data, int64_t storedLength, bool last);
 
   private:
-    bool EndBlockNow(int64_t inputSoFar);
+    bool EndBlockNow(int64_t inputSoFar) {
+        // Above level 2 a block also ends early, at every 4096th symbol, once
+        // it is clearly compressing well (few matches are not worth a new tree).
+        if (count_ % kEstimateInterval == 0 && level_ > 2 && EstimateSaysEnd(inputSoFar))
+            return true;
+        return count_ == kMaxBlockSymbols || matches_ == kMaxBlockMatches;
+    }
+    // The early-end test: the block's size estimated with its distance
+    // codes' extra bits is under half its input and matches are few.
+    bool EstimateSaysEnd(int64_t inputSoFar) const;
     void StartBlock();
     void ClassifyText();
     void BuildTree(TTreeDesc& desc);
-    void SiftDown(TTreeNode* tree, int k);
+    void SiftDown(int k);
     void AssignLengths(TTreeDesc& desc);
     void ScanTree(TTreeNode* tree, int maxCode);
     void SendTree(TTreeNode* tree, int maxCode);
@@ -169,10 +178,10 @@ class TBlockEncoder {
     TTreeDesc distanceDesc_;
     TTreeDesc bitLengthDesc_;
 
-    int heap_[kHeapSize];
+    uint64_t queue_[kHeapSize];  // the priority queue, 1..heapLength_, then kQueueEnd
+    int heap_[kHeapSize];        // nodes by decreasing frequency, heapMax_..kHeapSize - 1
     int heapLength_ = 0;
     int heapMax_ = 0;
-    uint8_t depth_[kHeapSize];
     uint16_t lengthCounts_[kMaxCodeBits + 1];
     TCode dynamicLitLen_[kLitLenCodes];
     TCode dynamicDistance_[kDistanceCodes];

@@ -2,13 +2,28 @@
 
 namespace nuva::deflate {
 
-uint16_t ReverseBits(unsigned code, unsigned length) {
-    unsigned result = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        result = (result << 1) | (code & 1);
-        code >>= 1;
+namespace {
+
+// Every byte value with its bits in reverse order.
+struct TByteReversal {
+    uint8_t reversed[256];
+    constexpr TByteReversal() : reversed() {
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned r = 0;
+            for (unsigned bit = 0; bit < 8; ++bit) r |= ((b >> bit) & 1) << (7 - bit);
+            reversed[b] = static_cast<uint8_t>(r);
+        }
     }
-    return static_cast<uint16_t>(result);
+};
+constexpr TByteReversal kByteReversal;
+
+}  // namespace
+
+uint16_t ReverseBits(unsigned code, unsigned length) {
+    // All 16 bits reversed, then the low `length` of them moved down.
+    const unsigned all = (static_cast<unsigned>(kByteReversal.reversed[code & 0xFF]) << 8) |
+                         kByteReversal.reversed[(code >> 8) & 0xFF];
+    return static_cast<uint16_t>(all >> (16 - length));
 }
 
 void AssignCanonicalCodes(TCode* codes, int maxCode, const uint16_t* lengthCounts) {

@@ -56,7 +56,7 @@ inline unsigned DistanceCode(const TStaticTables& t, unsigned distanceMinus1) {
                                 : t.distanceCode[256 + (distanceMinus1 >> 7)];
 }
 
-// Reverses the lowest `length` bits of `code`.
+// Reverses the lowest `length` bits of `code` (length 0..16).
 uint16_t ReverseBits(unsigned code, unsigned length);
 
 // Canonical codes from code lengths: assigns tree codes 0..maxCode their
