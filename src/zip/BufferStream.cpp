@@ -28,8 +28,11 @@ int64_t TBufferStream::WrappedPosition() {
 }
 
 bool TBufferStream::FillBuffer() {
-    int64_t got = stream_.Read(buffer_.get(), size_);
+    // After a fill that came up short the wrapped stream stands at its end:
+    // another read there would only return nothing.
+    int64_t got = atEnd_ ? 0 : stream_.Read(buffer_.get(), size_);
     if (got < 0) got = 0;
+    atEnd_ = got < size_;
     if (wrappedPos_ >= 0) wrappedPos_ += got;
     ptr_ = buffer_.get();
     end_ = buffer_.get() + got;
@@ -60,6 +63,7 @@ void TBufferStream::LeaveRead() {
     // to the first unread byte so the write lands at the logical position.
     const int64_t unread = end_ - ptr_;
     if (unread > 0) wrappedPos_ = stream_.Seek(-unread, soCurrent);
+    atEnd_ = false;
     ptr_ = nullptr;
     state_ = bsIdle;
 }
@@ -81,6 +85,7 @@ int64_t TBufferStream::Read(void* buffer, int64_t count) {
 
 int64_t TBufferStream::Write(const void* buffer, int64_t count) {
     if (state_ == bsRead) LeaveRead();
+    atEnd_ = false;
     if (state_ != bsWrite) {
         ptr_ = buffer_.get();
         end_ = buffer_.get() + size_;
@@ -135,6 +140,7 @@ int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
     if (state_ == bsWrite && !FlushBuffer()) throw EStreamError(msg::kSeekError);
     int64_t reached = stream_.Seek(target, soBeginning);
     wrappedPos_ = reached;
+    atEnd_ = false;
     ptr_ = end_ = nullptr;
     state_ = bsIdle;
     return reached;

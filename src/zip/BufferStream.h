@@ -87,6 +87,7 @@ class TBufferStream : public TStream {
     int64_t size_;
     TState state_ = bsIdle;
     int64_t wrappedPos_ = -1;  // -1: not known, ask the wrapped stream
+    bool atEnd_ = false;       // the last fill came up short: the wrapped stream is at its end
 };
 
 namespace detail {

@@ -71,7 +71,13 @@ TEST(BufferStream, ReadingFillsOncePerBufferSize) {
     char c;
     while (b.Read(&c, 1) == 1) got += c;
     EXPECT_EQ(got, Digits(100));
-    EXPECT_EQ(source.reads, 100 / kBuf + 1 + 1);  // 7 fills, the last short, one empty
+    // 7 fills, the last short; the short one marks the end, so no empty read follows.
+    EXPECT_EQ(source.reads, 100 / kBuf + 1);
+    EXPECT_EQ(b.Read(&c, 1), 0);
+    EXPECT_EQ(source.reads, 100 / kBuf + 1) << "the end is remembered";
+    b.Seek(0, soBeginning);
+    ASSERT_EQ(b.Read(&c, 1), 1) << "a seek forgets the end";
+    EXPECT_EQ(c, Digits(1)[0]);
 }
 
 TEST(BufferStream, SeekToCurrentPositionKeepsTheBuffer) {

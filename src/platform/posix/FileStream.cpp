@@ -58,6 +58,9 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         total += n;
+        // A file delivers less than asked only at its end: asking again would
+        // cost a call that returns nothing.
+        if (static_cast<size_t>(n) < chunk) break;
     }
     return total;
 }

@@ -69,12 +69,14 @@ TFileStream::~TFileStream() {
 int64_t TFileStream::Read(void* buffer, int64_t count) {
     int64_t total = 0;
     while (total < count) {
+        const DWORD want = Piece(count - total);
         DWORD got = 0;
-        if (!ReadFile(AsHandle(handle_), static_cast<char*>(buffer) + total, Piece(count - total),
-                      &got, nullptr) ||
+        if (!ReadFile(AsHandle(handle_), static_cast<char*>(buffer) + total, want, &got, nullptr) ||
             got == 0)
             break;
         total += got;
+        // A file delivers less than asked only at its end.
+        if (got < want) break;
     }
     return total;
 }
