@@ -225,6 +225,26 @@ void TBlockEncoder::AssignLengths(TTreeDesc& desc) {
     }
 }
 
+namespace {
+
+// The run limits for the code lengths after a run of `length` ends, given
+// the next length: long runs of zeros, repeats of the same length, or a new
+// length that must be sent once before it can repeat.
+void NextRunLimits(int length, int nextLength, int& maxCount, int& minCount) {
+    if (nextLength == 0) {
+        maxCount = 138;
+        minCount = 3;
+    } else if (length == nextLength) {
+        maxCount = 6;
+        minCount = 3;
+    } else {
+        maxCount = 7;
+        minCount = 4;
+    }
+}
+
+}  // namespace
+
 // Counts the bit-length symbols that will describe one tree's code lengths.
 void TBlockEncoder::ScanTree(TTreeNode* tree, int maxCode) {
     int prevLength = -1;
@@ -249,16 +269,7 @@ void TBlockEncoder::ScanTree(TTreeNode* tree, int maxCode) {
         }
         count = 0;
         prevLength = length;
-        if (nextLength == 0) {
-            maxCount = 138;
-            minCount = 3;
-        } else if (length == nextLength) {
-            maxCount = 6;
-            minCount = 3;
-        } else {
-            maxCount = 7;
-            minCount = 4;
-        }
+        NextRunLimits(length, nextLength, maxCount, minCount);
     }
 }
 
@@ -292,16 +303,7 @@ void TBlockEncoder::SendTree(TTreeNode* tree, int maxCode) {
         }
         count = 0;
         prevLength = length;
-        if (nextLength == 0) {
-            maxCount = 138;
-            minCount = 3;
-        } else if (length == nextLength) {
-            maxCount = 6;
-            minCount = 3;
-        } else {
-            maxCount = 7;
-            minCount = 4;
-        }
+        NextRunLimits(length, nextLength, maxCount, minCount);
     }
 }
 
