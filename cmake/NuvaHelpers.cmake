@@ -31,3 +31,15 @@ function(nuva_add_test name)
   add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${results})
   set_tests_properties(${name} PROPERTIES TIMEOUT 900)
 endfunction()
+
+# nuva_our_libraries(VAR): the nuva:: libraries that this build defines, most
+# dependent first, for programs that link all of them (benchmarks, fuzzers).
+function(nuva_our_libraries var)
+  set(libs)
+  foreach(lib zip codec util platform)
+    if(TARGET nuva_${lib})
+      list(APPEND libs nuva::${lib})
+    endif()
+  endforeach()
+  set(${var} ${libs} PARENT_SCOPE)
+endfunction()

@@ -2,12 +2,7 @@
 # replay main and run by ctest over its committed seeds (fuzz/seeds/NAME/)
 # and the archive fixtures.
 file(GLOB NUVA_FUZZ_TARGETS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*_fuzz.cpp)
-set(NUVA_FUZZ_REPLAY_LIBS)
-foreach(lib zip codec util platform)
-  if(TARGET nuva_${lib})
-    list(APPEND NUVA_FUZZ_REPLAY_LIBS nuva::${lib})
-  endif()
-endforeach()
+nuva_our_libraries(NUVA_FUZZ_REPLAY_LIBS)
 # zlib (found by tests/CMakeLists.txt) checks the compressor's output.
 if(TARGET ZLIB::ZLIB)
   list(APPEND NUVA_FUZZ_REPLAY_LIBS ZLIB::ZLIB)

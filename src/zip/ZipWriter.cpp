@@ -40,6 +40,19 @@ void PutLe32(std::string& s, uint32_t v) {
     PutLe16(s, v >> 16);
 }
 
+// The run of fields that the local and the central header share, from
+// "version needed to extract" through the file name length.
+void PutSharedFields(std::string& h, const TZipHeaderInfo& info, size_t nameLength) {
+    PutLe16(h, info.versionNeeded);
+    PutLe16(h, info.flags);
+    PutLe16(h, info.method);
+    PutLe32(h, info.dosDateTime);
+    PutLe32(h, info.crc32);
+    PutLe32(h, info.compressedSize);
+    PutLe32(h, info.uncompressedSize);
+    PutLe16(h, static_cast<uint32_t>(nameLength));
+}
+
 // Steps over a double-byte character: returns the index of its last byte.
 size_t CharEnd(const AnsiString& s, size_t i) {
     return IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? i + 1 : i;
@@ -201,14 +214,7 @@ std::string TZipWriter::LocalHeaderBytes(const TZipHeaderInfo& info, const AnsiS
     std::string h;
     h.reserve(static_cast<size_t>(kLocalHeaderSize) + storedName.size());
     PutLe32(h, kLocalHeaderSignature);
-    PutLe16(h, info.versionNeeded);
-    PutLe16(h, info.flags);
-    PutLe16(h, info.method);
-    PutLe32(h, info.dosDateTime);
-    PutLe32(h, info.crc32);
-    PutLe32(h, info.compressedSize);
-    PutLe32(h, info.uncompressedSize);
-    PutLe16(h, static_cast<uint32_t>(storedName.size()));
+    PutSharedFields(h, info, storedName.size());
     PutLe16(h, info.localExtraLength);
     h += storedName;
     return h;
@@ -496,14 +502,7 @@ void TZipWriter::WriteCentralDirectory() {
         h.clear();
         PutLe32(h, kCentralHeaderSignature);
         PutLe16(h, i.versionMadeBy);
-        PutLe16(h, i.versionNeeded);
-        PutLe16(h, i.flags);
-        PutLe16(h, i.method);
-        PutLe32(h, i.dosDateTime);
-        PutLe32(h, i.crc32);
-        PutLe32(h, i.compressedSize);
-        PutLe32(h, i.uncompressedSize);
-        PutLe16(h, static_cast<uint32_t>(w.storedName.size()));
+        PutSharedFields(h, i, w.storedName.size());
         PutLe16(h, i.centralExtraLength);
         PutLe16(h, i.fileCommentLength);
         PutLe16(h, 0);  // disk number start
