@@ -8,6 +8,11 @@
 // tells whether a decoder used any of the padding bits, which makes a
 // truncated stream that happens to end inside the padding fail as well.
 //
+// An input stage that offers a view of its bytes is read in place: the bit
+// buffer loads straight from the view and whole bytes are copied from it
+// once; only the view's last few bytes move to the local buffer, where the
+// padding follows them.
+//
 // One object serves one stream at a time (`Start`); not shared between
 // threads.
 #pragma once
@@ -35,6 +40,16 @@ class TBitInput {
         bits_ = 0;
         count_ = 0;
         ended_ = (input == nullptr);
+        viewing_ = false;
+        if (input != nullptr) {
+            size_t size = 0;
+            const uint8_t* view = input->View(size);
+            if (view != nullptr && size > 0) {
+                viewing_ = true;
+                next_ = view;
+                realEnd_ = end_ = view + size;
+            }
+        }
     }
     TBitInput(const TBitInput&) = delete;
     TBitInput& operator=(const TBitInput&) = delete;
@@ -105,6 +120,8 @@ class TBitInput {
     const uint8_t* end_;
 
   private:
+    // Moves the unread bytes (fewer than 8 when reading a view) to the start
+    // of the local buffer and asks the stage for more.
     void Fill();
     void MarkEnded();  // the stage reported the end: the padding follows realEnd_
 
@@ -112,12 +129,21 @@ class TBitInput {
     std::unique_ptr<uint8_t[]> buffer_;
     const uint8_t* realEnd_;
     bool ended_ = false;
+    bool viewing_ = false;  // next_..end_ lie in the stage's view, not in buffer_
 };
 
 inline void TBitInput::Fill() {
     uint8_t* base = buffer_.get();
     size_t tail = size_t(end_ - next_);
     std::memmove(base, next_, tail);
+    if (viewing_) {
+        // The view was the whole input: its last bytes, then the padding.
+        viewing_ = false;
+        next_ = base;
+        realEnd_ = end_ = base + tail;
+        MarkEnded();
+        return;
+    }
     size_t got = input_->Read(base + tail, kBufferSize - tail);
     if (got > kBufferSize - tail) got = kBufferSize - tail;  // a stage that claims too much
     next_ = base;
@@ -144,7 +170,7 @@ inline size_t TBitInput::ReadBytes(uint8_t* dest, size_t n) {
     while (done < n) {
         if (next_ >= realEnd_) {
             if (ended_) return done;
-            if (n - done >= kDirectReadMin) {
+            if (!viewing_ && n - done >= kDirectReadMin) {
                 // A long run of bytes goes straight to the destination.
                 size_t got = input_->Read(dest + done, n - done);
                 if (got > n - done) got = n - done;

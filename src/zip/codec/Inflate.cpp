@@ -297,7 +297,7 @@ int TInflater::Run(TCodecInput& input, TCodecOutput& output) {
     TBitInput* in = &t.in;
     TOutputWindow* window = &t.window;
     in->Start(&input);
-    window->Start(output, false);
+    window->Start(output, false, /*allowDirect=*/true);
     TBlockDecoder block(*in, *window);
 
     bool last = false;

@@ -16,8 +16,16 @@
 // past them move down to the start, so a distance of up to 32768 never wraps
 // and the move costs one copy per kPieces pieces. `FlushRest()` hands over
 // the last partial piece. Output-stage exceptions pass through.
+//
+// Direct mode (inflate only): when the output stage lends a buffer big
+// enough, the decoder writes straight into it and the output itself is the
+// history, so nothing is copied on the way out. The flush point then sits
+// kSlack bytes before the end of the loan; on reaching it the bytes go to the
+// stage as placed, the last 32768 of them are copied into the window's
+// history, and decoding goes on in the window as above.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -33,6 +41,7 @@ class TOutputWindow {
     static constexpr size_t kPieces = 8;       // pieces between two moves of the history
     static constexpr size_t kSlack = 1024;     // >= the longest match + a wide copy
     static constexpr size_t kSize = kHistory + kPieces * kPiece + kSlack;
+    static constexpr size_t kMinLoan = 4 * kSlack;  // smaller loans are not worth the switch
 
     // Allocates the window (std::bad_alloc passes on).
     TOutputWindow() : buffer_(new uint8_t[kSize]) {}
@@ -42,26 +51,50 @@ class TOutputWindow {
     // Starts a new entry. `zeroHistory` makes the bytes before the entry's
     // first byte read as zeros (the old methods copy them); inflate refuses
     // such distances and skips the clearing.
-    void Start(TCodecOutput& output, bool zeroHistory) {
+    // `allowDirect` lets the stage lend its buffer (see above); never with
+    // `zeroHistory`, whose zeros would have to live before the loan.
+    void Start(TCodecOutput& output, bool zeroHistory, bool allowDirect = false) {
         output_ = &output;
+        direct_ = false;
+        produced_ = 0;
+        if (allowDirect && !zeroHistory) {
+            size_t capacity = 0;
+            uint8_t* loan = output.Lend(capacity);
+            if (loan != nullptr && capacity >= kMinLoan) {
+                direct_ = true;
+                pieceStart_ = out = loan;
+                lowest = loan;
+                flushPoint_ = loan + capacity - kSlack;
+                return;
+            }
+        }
         if (zeroHistory) std::memset(buffer_.get(), 0, kHistory);
         pieceStart_ = buffer_.get() + kHistory;
         out = pieceStart_;
         lowest = pieceStart_;
         flushPoint_ = pieceStart_ + kPiece;
-        produced_ = 0;
     }
 
     uint8_t* FlushPoint() const { return flushPoint_; }
 
     // Hands over a full piece when `out` reached the flush point.
     void FlushIfFull() {
-        if (out >= flushPoint_) FlushPiece();
+        if (out < flushPoint_) return;
+        if (direct_)
+            LeaveLoan();
+        else
+            FlushPiece();
     }
     // Hands over what the current piece holds (nothing when it is empty).
     void FlushRest() {
         size_t n = size_t(out - pieceStart_);
         if (n == 0) return;
+        if (direct_) {
+            output_->Placed(n);
+            produced_ += n;
+            pieceStart_ = out;
+            return;
+        }
         output_->Write(pieceStart_, n);
         produced_ += n;
         pieceStart_ = out;
@@ -76,6 +109,23 @@ class TOutputWindow {
 
   private:
     uint8_t* RegionEnd() const { return buffer_.get() + kHistory + kPieces * kPiece; }
+
+    // The loan is nearly full: report what it holds and go on in the window,
+    // with the loan's last bytes (up to kHistory of them) as its history.
+    void LeaveLoan() {
+        size_t n = size_t(out - pieceStart_);
+        output_->Placed(n);
+        produced_ += n;
+        size_t keep = std::min(n, kHistory);
+        uint8_t* start = buffer_.get() + kHistory;
+        std::memcpy(start - keep, out - keep, keep);
+        // The first byte of the entry is still reachable only when the loan
+        // held fewer than kHistory bytes.
+        lowest = start - keep;
+        direct_ = false;
+        pieceStart_ = out = start;
+        flushPoint_ = start + kPiece;
+    }
 
     void FlushPiece() {
         output_->Write(pieceStart_, kPiece);
@@ -101,6 +151,7 @@ class TOutputWindow {
     uint8_t* pieceStart_ = nullptr;
     uint8_t* flushPoint_ = nullptr;
     uint64_t produced_ = 0;
+    bool direct_ = false;
 };
 
 }  // namespace nuva

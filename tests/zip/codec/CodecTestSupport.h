@@ -24,6 +24,9 @@ class TMemoryInput : public TCodecInput {
     explicit TMemoryInput(std::string data, size_t chunk = ~size_t(0))
         : data_(std::move(data)), chunk_(chunk) {}
     size_t Read(uint8_t* dest, size_t capacity) override;
+    // With `view` set, the rest of the data is handed over as one view.
+    const uint8_t* View(size_t& size) override;
+    bool view = false;
     int zeroCapacityRequests = 0;
     int requestsAfterEnd = 0;
 
@@ -34,12 +37,27 @@ class TMemoryInput : public TCodecInput {
     bool endReported_ = false;
 };
 
-// Collects the output and the size of every piece handed over.
+// Collects the output and the size of every piece handed over. With
+// `loan` > 0 it lends a buffer of that many bytes, followed by guard bytes
+// that must stay untouched, and checks that placed bytes come before copies.
 class TMemoryOutput : public TCodecOutput {
   public:
     void Write(const uint8_t* data, size_t count) override;
+    uint8_t* Lend(size_t& capacity) override;
+    void Placed(size_t count) override;
+    // True when nothing was written past the loan and the order held.
+    bool LoanRespected() const;
+
     std::string bytes;
     std::vector<size_t> pieces;
+    size_t loan = 0;
+    size_t placedBytes = 0;
+
+  private:
+    static constexpr size_t kGuard = 64;
+    std::vector<uint8_t> loanBuffer_;
+    bool copied_ = false;
+    bool orderBroken_ = false;
 };
 
 // Bits least significant first, as deflate and the old methods pack them.
@@ -82,9 +100,41 @@ inline size_t TMemoryInput::Read(uint8_t* dest, size_t capacity) {
     return n;
 }
 
+inline const uint8_t* TMemoryInput::View(size_t& size) {
+    size = view ? data_.size() - pos_ : 0;
+    if (!view) return nullptr;
+    const uint8_t* rest = reinterpret_cast<const uint8_t*>(data_.data()) + pos_;
+    pos_ = data_.size();
+    return rest;
+}
+
 inline void TMemoryOutput::Write(const uint8_t* data, size_t count) {
     bytes.append(reinterpret_cast<const char*>(data), count);
     pieces.push_back(count);
+    copied_ = true;
+}
+
+inline uint8_t* TMemoryOutput::Lend(size_t& capacity) {
+    capacity = loan;
+    if (loan == 0) return nullptr;
+    loanBuffer_.assign(loan + kGuard, 0xA5);
+    return loanBuffer_.data();
+}
+
+inline void TMemoryOutput::Placed(size_t count) {
+    if (copied_ || placedBytes + count > loan) {
+        orderBroken_ = true;
+        return;
+    }
+    bytes.append(reinterpret_cast<const char*>(loanBuffer_.data() + placedBytes), count);
+    placedBytes += count;
+}
+
+inline bool TMemoryOutput::LoanRespected() const {
+    if (orderBroken_) return false;
+    for (size_t i = loan; i < loanBuffer_.size(); ++i)
+        if (loanBuffer_[i] != 0xA5) return false;
+    return true;
 }
 
 inline void TBitWriter::Put(uint32_t value, unsigned bits) {

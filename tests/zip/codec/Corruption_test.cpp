@@ -49,9 +49,9 @@ std::vector<TSubject> Subjects() {
 class CorruptionTest : public ::testing::Test {
   protected:
     test::TDecoded Decode(const TSubject& s, const std::string& stream, int64_t size = -1,
-                          size_t chunk = 64) {
+                          size_t chunk = 64, bool view = false) {
         return test::DecodeMethod(s.method, s.flags, stream, int64_t(stream.size()),
-                                  size < 0 ? int64_t(s.plain.size()) : size, chunk);
+                                  size < 0 ? int64_t(s.plain.size()) : size, chunk, view);
     }
     static bool IsPrefix(const std::string& got, const std::string& of) {
         return got.size() <= of.size() && of.compare(0, got.size(), got) == 0;
@@ -70,13 +70,16 @@ TEST_F(CorruptionTest, IntactStreamsDecode) {
 TEST_F(CorruptionTest, TruncationAtEveryOffsetEndsCleanly) {
     for (const TSubject& s : subjects_) {
         for (size_t n = 0; n < s.stream.size(); ++n) {
-            test::TDecoded d = Decode(s, s.stream.substr(0, n));
-            if (s.endsAtInputEnd) {
-                EXPECT_EQ(d.result, 0) << s.name << " cut at " << n;
-            } else {
-                EXPECT_NE(d.result, 0) << s.name << " cut at " << n;
+            // In 64-byte reads, and as one view of the whole input.
+            for (bool view : {false, true}) {
+                test::TDecoded d = Decode(s, s.stream.substr(0, n), -1, 64, view);
+                if (s.endsAtInputEnd) {
+                    EXPECT_EQ(d.result, 0) << s.name << " cut at " << n << " view " << view;
+                } else {
+                    EXPECT_NE(d.result, 0) << s.name << " cut at " << n << " view " << view;
+                }
+                EXPECT_TRUE(IsPrefix(d.bytes, s.plain)) << s.name << " cut at " << n;
             }
-            EXPECT_TRUE(IsPrefix(d.bytes, s.plain)) << s.name << " cut at " << n;
         }
     }
 }

@@ -20,15 +20,32 @@ struct TInflated {
     std::vector<size_t> pieces;
 };
 
-TInflated InflateAll(const std::string& stream, size_t chunk = ~size_t(0)) {
-    TMemoryInput in(stream, chunk);
-    TMemoryOutput out;
-    TInflater inflater;
-    int r = inflater.Run(in, out);
-    EXPECT_EQ(in.zeroCapacityRequests, 0);
-    EXPECT_EQ(in.requestsAfterEnd, 0);
-    return {r, out.bytes, out.pieces};
+// `loan` > 0: the output stage lends a buffer of that many bytes. Every
+// stream is also decoded from a view of the whole input, which must give the
+// same result and bytes.
+TInflated InflateAll(const std::string& stream, size_t chunk = ~size_t(0), size_t loan = 0) {
+    TInflated runs[2];
+    for (bool view : {false, true}) {
+        TMemoryInput in(stream, chunk);
+        in.view = view;
+        TMemoryOutput out;
+        out.loan = loan;
+        TInflater inflater;
+        int r = inflater.Run(in, out);
+        EXPECT_EQ(in.zeroCapacityRequests, 0);
+        EXPECT_EQ(in.requestsAfterEnd, 0);
+        EXPECT_TRUE(out.LoanRespected()) << "loan " << loan;
+        runs[view] = {r, out.bytes, out.pieces};
+    }
+    EXPECT_EQ(runs[1].result, runs[0].result) << "from a view, loan " << loan;
+    EXPECT_TRUE(runs[1].bytes == runs[0].bytes) << "from a view, loan " << loan;
+    return runs[0];
 }
+
+// Loans around the sizes where the decoder takes one (4096 bytes and up),
+// where it leaves it with less than a window of history, with a whole
+// window, and where the whole output fits.
+const size_t kLoans[] = {0, 4095, 4096, 5000, 20000, 40000, 70000, 1 << 20};
 
 // ---------------------------------------------------------------------------
 // Streams made by zlib
@@ -58,6 +75,28 @@ TEST(InflateTest, DecodesZlibStreamsAtEveryLevelAndStrategy) {
                     << s.name << " level " << level << " strategy " << strategy;
                 EXPECT_TRUE(r.bytes == s.data)
                     << s.name << " level " << level << " strategy " << strategy;
+            }
+        }
+    }
+}
+
+// A lent buffer gives the same bytes as copies through the window, whatever
+// its size, and nothing is written past it.
+TEST(InflateTest, LentOutputBufferDecodesTheSame) {
+    const std::string samples[] = {
+        test::SampleText(90000, 31),
+        test::SampleRandom(80000, 32),
+        test::SampleRuns(100000, 33),
+        test::SampleText(3000, 34),
+        "",
+    };
+    for (const std::string& data : samples) {
+        for (int level : {0, 1, 6}) {
+            std::string stream = test::ZlibDeflateRaw(data, level, Z_DEFAULT_STRATEGY);
+            for (size_t loan : kLoans) {
+                TInflated r = InflateAll(stream, ~size_t(0), loan);
+                EXPECT_EQ(r.result, kInflateOk) << data.size() << " " << level << " " << loan;
+                EXPECT_TRUE(r.bytes == data) << data.size() << " " << level << " " << loan;
             }
         }
     }
@@ -322,11 +361,14 @@ TEST(InflateTest, DistanceBeforeTheEntryIsInvalidData) {
         w.Put(1, 1), w.Put(1, 2), PutFixedLiteral(w, 257);
         unsigned code = c.distance > 24576 ? 29 : 0;
         w.PutCode(code, 5), w.Put(c.distance - 24577, 13), PutFixedLiteral(w, 256);
-        TInflated r = InflateAll(w.Finish());
-        EXPECT_EQ(r.result, c.result) << c.before << " " << c.distance;
-        if (c.result == kInflateOk) {
-            ASSERT_EQ(r.bytes.size(), c.before + 3);
-            EXPECT_EQ(r.bytes.substr(c.before), data.substr(c.before - c.distance, 3));
+        std::string stream = w.Finish();
+        for (size_t loan : kLoans) {
+            TInflated r = InflateAll(stream, ~size_t(0), loan);
+            EXPECT_EQ(r.result, c.result) << c.before << " " << c.distance << " loan " << loan;
+            if (c.result == kInflateOk) {
+                ASSERT_EQ(r.bytes.size(), c.before + 3);
+                EXPECT_EQ(r.bytes.substr(c.before), data.substr(c.before - c.distance, 3));
+            }
         }
     }
 }

@@ -75,8 +75,9 @@ struct TDecoded {
 // Runs the decoder of `method` (0 copies) over `data`.
 inline TDecoded DecodeMethod(uint16_t method, uint16_t flags, const std::string& data,
                              int64_t compressedSize, int64_t uncompressedSize,
-                             size_t chunk = ~size_t(0)) {
+                             size_t chunk = ~size_t(0), bool view = false) {
     TMemoryInput in(data, chunk);
+    in.view = view;
     TMemoryOutput out;
     TDecoded d;
     switch (method) {
