@@ -96,12 +96,21 @@ public:
     int32_t GetDosTime();
     // Sets the open file's last-write time from a DOS date/time.
     bool SetDosTime(uint32_t dosDateTime);
+    // The open file's last-write time (DOS date/time) and attributes (fa*
+    // flags) in one query of the handle; false when the system cannot tell.
+    // On POSIX a stream opened only for reading answers from the status it
+    // took when it was opened.
+    bool GetTimeAndAttributes(int32_t& dosTime, int32_t& attributes);
 
     const AnsiString& FileName() const { return fileName_; }
 
 private:
     AnsiString fileName_;
     intptr_t handle_;  // HANDLE on Windows, a file descriptor on POSIX
+    // POSIX, opened only for reading: the status taken at the open.
+    bool openStatusKept_ = false;
+    int64_t openModified_ = 0;  // seconds since 1970
+    uint32_t openAttributes_ = 0;
 };
 
 }  // namespace nuva

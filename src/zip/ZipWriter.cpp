@@ -414,20 +414,22 @@ bool TZipWriter::CarryOver(TBufferStream& in, const TZipHeaderInfo& entry) {
 
 bool TZipWriter::PackFile(const AnsiString& path) {
     if (static_cast<int64_t>(written_.size()) >= maxEntries_) return false;
-    const int32_t attributes = GetFileAttributes(path);
-    if (attributes < 0 || (attributes & faDirectory)) return false;
     std::unique_ptr<TBufferedFileStream> source;
     try {
         source = std::make_unique<TBufferedFileStream>(path, kFileBufferSize, false,
                                                        fmOpenRead | fmShareDenyNone);
     } catch (const Exception&) {
-        return false;  // not readable: skipped
+        return false;  // missing, a directory or not readable: skipped
     }
+    // Time and attributes from the open handle: one query per file.
+    int32_t dosTime = 0, attributes = 0;
+    if (!source->File().GetTimeAndAttributes(dosTime, attributes) || (attributes & faDirectory))
+        return false;
     TWritten w;
     TZipHeaderInfo& info = w.info;
     info.oemConvert = OEMConvert;
     info.externalAttributes = static_cast<uint32_t>(attributes);
-    info.dosDateTime = static_cast<uint32_t>(source->File().GetDosTime());
+    info.dosDateTime = static_cast<uint32_t>(dosTime);
     w.storedName = StoredName(path, StorePaths, OEMConvert);
     if (w.storedName.empty() || w.storedName.size() > kMaxNameBytes) return false;
     const AnsiString key = NameKey(w.storedName);

@@ -159,6 +159,14 @@ TEST(FilesTest, AttributesOfFilesAndDirectories) {
         ASSERT_NE(a, -1);
         EXPECT_EQ(a & c.present, c.present) << std::hex << a;
         EXPECT_EQ(a & c.absent, 0) << std::hex << a;
+        if (!(a & faDirectory)) {
+            // The open handle tells the same as the path.
+            TFileStream f(tmp / c.name, fmOpenRead | fmShareDenyNone);
+            int32_t time = 0, viaHandle = 0;
+            ASSERT_TRUE(f.GetTimeAndAttributes(time, viaHandle));
+            EXPECT_EQ(viaHandle, a);
+            EXPECT_EQ(time, FileAgeDos(tmp / c.name));
+        }
     }
     EXPECT_EQ(GetFileAttributes(tmp / "missing"), -1);
     EXPECT_FALSE(SetFileAttributes(tmp / "missing", faArchive));
@@ -190,6 +198,15 @@ TEST(FilesTest, FileStreamDosTimeRoundTripsEvenSeconds) {
             f.WriteBuffer("abc", 3);
             ASSERT_TRUE(f.SetDosTime(dos)) << std::hex << dos;
             EXPECT_EQ(static_cast<uint32_t>(f.GetDosTime()), dos) << std::hex << dos;
+            int32_t time = 0, attributes = 0;
+            ASSERT_TRUE(f.GetTimeAndAttributes(time, attributes));
+            EXPECT_EQ(static_cast<uint32_t>(time), dos) << std::hex << dos;
+        }
+        {
+            TFileStream f(path, fmOpenRead);
+            int32_t time = 0, attributes = 0;
+            ASSERT_TRUE(f.GetTimeAndAttributes(time, attributes));
+            EXPECT_EQ(static_cast<uint32_t>(time), dos) << std::hex << dos;
         }
         // Closing the file must not stamp it with the time of the last write.
         EXPECT_EQ(static_cast<uint32_t>(FileAgeDos(path)), dos) << std::hex << dos;

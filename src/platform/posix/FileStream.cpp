@@ -36,11 +36,19 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
     }
     handle_ = open(disk.c_str(), flags);
     if (handle_ >= 0) {
+        // A directory opens on POSIX; Windows refuses it, and so do we.
         struct stat st;
-        if (fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
-            close(static_cast<int>(handle_));
-            handle_ = -1;
-            errno = EISDIR;
+        if (fstat(static_cast<int>(handle_), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                close(static_cast<int>(handle_));
+                handle_ = -1;
+                errno = EISDIR;
+            } else if ((flags & O_ACCMODE) == O_RDONLY) {
+                // Nothing done through this handle changes the status.
+                openStatusKept_ = true;
+                openModified_ = static_cast<int64_t>(st.st_mtime);
+                openAttributes_ = posix::AttributesOf(st);
+            }
         }
     }
     if (handle_ < 0) throw EFOpenError(fileName, LastErrorText());
@@ -102,6 +110,18 @@ int32_t TFileStream::GetDosTime() {
     struct stat st;
     if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
     return static_cast<int32_t>(posix::TimeToDos(st.st_mtime));
+}
+
+bool TFileStream::GetTimeAndAttributes(int32_t& dosTime, int32_t& attributes) {
+    if (!openStatusKept_) {
+        struct stat st;
+        if (fstat(static_cast<int>(handle_), &st) != 0) return false;
+        openModified_ = static_cast<int64_t>(st.st_mtime);
+        openAttributes_ = posix::AttributesOf(st);
+    }
+    dosTime = static_cast<int32_t>(posix::TimeToDos(static_cast<time_t>(openModified_)));
+    attributes = static_cast<int32_t>(openAttributes_);
+    return true;
 }
 
 bool TFileStream::SetDosTime(uint32_t dosDateTime) {

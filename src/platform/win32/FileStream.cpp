@@ -124,6 +124,14 @@ int32_t TFileStream::GetDosTime() {
     return win32::FileTimeToDos(written);
 }
 
+bool TFileStream::GetTimeAndAttributes(int32_t& dosTime, int32_t& attributes) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(AsHandle(handle_), &info)) return false;
+    dosTime = win32::FileTimeToDos(info.ftLastWriteTime);
+    attributes = static_cast<int32_t>(info.dwFileAttributes);
+    return true;
+}
+
 bool TFileStream::SetDosTime(uint32_t dosDateTime) {
     FILETIME utc;
     return win32::DosToFileTime(dosDateTime, &utc) &&
