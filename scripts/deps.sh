@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 wine libwine-dev
-  python3 p7zip-full locales
+  python3 p7zip-full locales tzdata
 )
 
 missing=()

@@ -36,6 +36,7 @@ bool TBufferStream::FillBuffer() {
     if (wrappedPos_ >= 0) wrappedPos_ += got;
     ptr_ = buffer_.get();
     end_ = buffer_.get() + got;
+    putBack_ = false;
     state_ = got > 0 ? bsRead : bsIdle;
     if (onFill) onFill();
     return got > 0;
@@ -137,6 +138,15 @@ int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
             throw EStreamError(Format(msg::kInvalidSeekOrigin, static_cast<int>(origin)));
     }
     if (target == WrappedPosition() + BufferedOffset()) return target;
+    // A target inside what the read buffer holds: move there without a call
+    // to the wrapped stream (the next entry of an archive is usually there).
+    if (state_ == bsRead && !putBack_) {
+        const int64_t bufferStart = wrappedPos_ - (end_ - buffer_.get());
+        if (target >= bufferStart && target <= wrappedPos_) {
+            ptr_ = buffer_.get() + (target - bufferStart);
+            return target;
+        }
+    }
     if (state_ == bsWrite && !FlushBuffer()) throw EStreamError(msg::kSeekError);
     int64_t reached = stream_.Seek(target, soBeginning);
     wrappedPos_ = reached;
@@ -149,6 +159,7 @@ int64_t TBufferStream::Seek(int64_t offset, TSeekOrigin origin) {
 void TBufferStream::PutBack(uint8_t byte) {
     if (ptr_ == nullptr || ptr_ == buffer_.get()) throw EStreamError(msg::kPutbackOverflow);
     *--ptr_ = byte;
+    putBack_ = true;
 }
 
 // --- TBufferedFileStream ----------------------------------------------------

@@ -88,6 +88,7 @@ class TBufferStream : public TStream {
     TState state_ = bsIdle;
     int64_t wrappedPos_ = -1;  // -1: not known, ask the wrapped stream
     bool atEnd_ = false;       // the last fill came up short: the wrapped stream is at its end
+    bool putBack_ = false;     // a put-back byte may differ from the file's byte there
 };
 
 namespace detail {

@@ -2,11 +2,15 @@
 // on disk in UTF-8 while the system sees them in GBK.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 
 #include "PlatformTestText.h"
 #include "TestSupport.h"
 #include "platform/Platform.h"
+#include "platform/posix/PosixInternal.h"
 
 namespace nuva {
 namespace {
@@ -28,6 +32,69 @@ TEST(PosixTest, NamesOnDiskAreUtf8) {
         std::ifstream byGbkName(tmp / name);
         EXPECT_FALSE(byGbkName.good()) << AnsiToUtf8(name);
     }
+}
+
+uint32_t DosOf(int year, int month, int day, int hour, int minute, int second) {
+    return uint32_t(year - 1980) << 25 | uint32_t(month) << 21 | uint32_t(day) << 16 |
+           uint32_t(hour) << 11 | uint32_t(minute) << 5 | uint32_t(second / 2);
+}
+
+time_t MktimeOf(uint32_t dos) {
+    struct tm lt;
+    std::memset(&lt, 0, sizeof lt);
+    lt.tm_year = int(dos >> 25) + 80;
+    lt.tm_mon = int((dos >> 21) & 15) - 1;
+    lt.tm_mday = int((dos >> 16) & 31);
+    lt.tm_hour = int((dos >> 11) & 31);
+    lt.tm_min = int((dos >> 5) & 63);
+    lt.tm_sec = int(dos & 31) * 2;
+    lt.tm_isdst = -1;
+    return mktime(&lt);
+}
+
+// DOS times become what mktime makes of them, also across clock changes
+// (whole hours, half an hour at Lord Howe Island) where a kept hour start
+// must not be reused.
+TEST(PosixTest, DosTimesConvertAsMktimeDoesAcrossClockChanges) {
+    const struct {
+        const char* zone;
+        int month, day;  // first of three days around a change in 2024
+    } sweeps[] = {
+        {"UTC", 3, 9},
+        {"Asia/Shanghai", 6, 1},
+        {"America/New_York", 3, 9},
+        {"America/New_York", 11, 2},
+        {"Europe/London", 3, 30},
+        {"Europe/London", 10, 26},
+        {"Australia/Lord_Howe", 4, 6},
+        {"Australia/Lord_Howe", 10, 5},
+    };
+    const char* saved = std::getenv("TZ");
+    const std::string savedTz = saved ? saved : "";
+    for (const auto& s : sweeps) {
+        const std::string file = std::string("/usr/share/zoneinfo/") + s.zone;
+        ASSERT_TRUE(std::ifstream(file).good()) << file << " is missing (package tzdata)";
+        setenv("TZ", s.zone, 1);
+        tzset();
+        // An hour of another year first, so that no hour kept under the
+        // previous zone is reused.
+        EXPECT_EQ(posix::DosToTime(DosOf(1990, 1, 1, 0, 0, 0)), MktimeOf(DosOf(1990, 1, 1, 0, 0, 0)));
+        int mismatches = 0;
+        for (int day = s.day; day < s.day + 3; ++day) {
+            for (int minute = 0; minute < 24 * 60; minute += 3) {
+                const uint32_t dos = DosOf(2024, s.month, day, minute / 60, minute % 60, minute % 60);
+                if (posix::DosToTime(dos) != MktimeOf(dos) && ++mismatches <= 3)
+                    ADD_FAILURE() << s.zone << " 2024-" << s.month << "-" << day << " "
+                                  << minute / 60 << ":" << minute % 60;
+            }
+        }
+        EXPECT_EQ(mismatches, 0) << s.zone;
+    }
+    if (saved)
+        setenv("TZ", savedTz.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace

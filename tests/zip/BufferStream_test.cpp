@@ -80,7 +80,7 @@ TEST(BufferStream, ReadingFillsOncePerBufferSize) {
     EXPECT_EQ(c, Digits(1)[0]);
 }
 
-TEST(BufferStream, SeekToCurrentPositionKeepsTheBuffer) {
+TEST(BufferStream, SeekInsideTheReadBufferKeepsIt) {
     TCountingStream source;
     source.Write(Digits(64).data(), 64);
     source.Seek(0, soBeginning);
@@ -88,17 +88,48 @@ TEST(BufferStream, SeekToCurrentPositionKeepsTheBuffer) {
     TBufferStream b(source, kBuf);
     char buf[5];
     ASSERT_EQ(b.Read(buf, 5), 5);
+    EXPECT_EQ(b.Position(), 5);  // asks the wrapped stream's position once
     const int seeksBefore = source.seeks;
-    EXPECT_EQ(b.Seek(5, soBeginning), 5);
-    EXPECT_EQ(b.Seek(0, soCurrent), 5);
-    ASSERT_EQ(b.Read(buf, 5), 5);
-    EXPECT_EQ(std::string(buf, 5), "fghij");
+    // Targets the buffer holds (bytes 0..15), forwards and backwards, up to
+    // its end: no call reaches the wrapped stream.
+    const struct {
+        int64_t offset;
+        TSeekOrigin origin;
+        int64_t position;
+        const char* next;
+    } inside[] = {
+        {5, soBeginning, 5, "fghij"}, {0, soCurrent, 10, "klmno"}, {2, soBeginning, 2, "cdefg"},
+        {-4, soCurrent, 3, "defgh"},  {11, soBeginning, 11, "lmnop"},
+    };
+    for (const auto& c : inside) {
+        EXPECT_EQ(b.Seek(c.offset, c.origin), c.position) << c.position;
+        ASSERT_EQ(b.Read(buf, 5), 5);
+        EXPECT_EQ(std::string(buf, 5), c.next) << c.position;
+    }
+    EXPECT_EQ(b.Seek(16, soBeginning), 16);
     EXPECT_EQ(source.reads, 1) << "the buffer was kept";
+    EXPECT_EQ(source.seeks, seeksBefore) << "the wrapped stream was not moved";
     EXPECT_EQ(b.State(), TBufferStream::bsRead);
-    // Only the position queries reached the wrapped stream, never a move.
+    // Past the buffer, the wrapped stream moves.
     EXPECT_EQ(b.Seek(20, soBeginning), 20);
     EXPECT_GT(source.seeks, seeksBefore);
     EXPECT_EQ(b.State(), TBufferStream::bsIdle);
+    ASSERT_EQ(b.Read(buf, 1), 1);
+    EXPECT_EQ(buf[0], 'u');
+}
+
+TEST(BufferStream, SeekAfterPutBackReadsTheFileAgain) {
+    TCountingStream source;
+    source.Write("xyz", 3);
+    source.Seek(0, soBeginning);
+    TBufferStream b(source, kBuf);
+    char c;
+    ASSERT_EQ(b.Read(&c, 1), 1);
+    b.PutBack('Q');
+    ASSERT_EQ(b.Seek(1, soBeginning), 1);
+    ASSERT_EQ(b.Seek(0, soBeginning), 0);
+    ASSERT_EQ(b.Read(&c, 1), 1);
+    EXPECT_EQ(c, 'x') << "the file's byte, not the one put back";
 }
 
 TEST(BufferStream, SeekFromTheEndIgnoresTheSign) {

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -48,7 +49,9 @@ uint32_t TimeToDos(time_t t) {
     return date << 16 | time;
 }
 
-time_t DosToTime(uint32_t dos) {
+namespace {
+
+time_t DosToTimeSlow(uint32_t dos) {
     struct tm lt;
     std::memset(&lt, 0, sizeof lt);
     uint32_t date = dos >> 16;
@@ -61,6 +64,38 @@ time_t DosToTime(uint32_t dos) {
     lt.tm_sec = static_cast<int>((time & 31) * 2);
     lt.tm_isdst = -1;
     return mktime(&lt);
+}
+
+long OffsetAt(time_t t) {
+    struct tm lt;
+    return localtime_r(&t, &lt) ? lt.tm_gmtoff : LONG_MIN;
+}
+
+}  // namespace
+
+// mktime consults the time-zone file on every call, and the files of one
+// archive mostly share a date and an hour: the start of the last hour asked
+// for is kept, and used while that hour and the hours on either side of it
+// have one offset from UTC (so that no clock change makes the sum differ
+// from what mktime says). Per thread, so no lock is needed; a change of TZ
+// inside the process is seen from the next other hour asked for.
+time_t DosToTime(uint32_t dos) {
+    static thread_local bool cached = false;
+    static thread_local uint32_t cachedHour = 0;  // the DOS date and hour bits
+    static thread_local time_t cachedStart = 0;
+    const uint32_t hour = dos >> 11;
+    const uint32_t minutes = (dos >> 5) & 63, seconds = (dos & 31) * 2;
+    if (minutes >= 60 || seconds >= 60) return DosToTimeSlow(dos);  // mktime normalises these
+    if (!cached || hour != cachedHour) {
+        const time_t start = DosToTimeSlow(hour << 11);
+        const long offset = OffsetAt(start);
+        cached = start != static_cast<time_t>(-1) && offset != LONG_MIN &&
+                 OffsetAt(start - 3600) == offset && OffsetAt(start + 2 * 3600) == offset;
+        if (!cached) return DosToTimeSlow(dos);
+        cachedHour = hour;
+        cachedStart = start;
+    }
+    return cachedStart + static_cast<time_t>(minutes * 60 + seconds);
 }
 
 }  // namespace posix
