@@ -22,7 +22,8 @@ namespace nuva {
 
 namespace {
 
-constexpr int64_t kFileBufferSize = 8192;     // bytes, archive and output files
+constexpr int64_t kArchiveBufferSize = 65536;  // bytes: an archive of small entries in few reads
+constexpr int64_t kFileBufferSize = 8192;      // bytes, output files
 constexpr int64_t kChunkSize = 32768;         // bytes of compressed data per read
 constexpr int64_t kScanPumpInterval = 10240;  // bytes scanned between message pumps
 constexpr int64_t kExeStubSkip = 14000;       // bytes of a self-extractor stub
@@ -221,7 +222,7 @@ void TZipReader::Checkpoint() {
 
 void TZipReader::OpenArchive() {
     if (archive_) return;
-    archive_ = std::make_unique<TBufferedFileStream>(zipName_, kFileBufferSize, false,
+    archive_ = std::make_unique<TBufferedFileStream>(zipName_, kArchiveBufferSize, false,
                                                      fmOpenRead | fmShareDenyWrite);
     archiveSize_ = archive_->Size();
 }

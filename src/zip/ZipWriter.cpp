@@ -16,7 +16,8 @@ namespace nuva {
 
 namespace {
 
-constexpr int64_t kFileBufferSize = 8192;   // bytes, every file stream
+constexpr int64_t kFileBufferSize = 8192;   // bytes, the streams of packed files
+constexpr int64_t kArchiveBufferSize = 65536;  // bytes, the archive written
 constexpr int64_t kCopyChunk = 32768;       // bytes per stored or copied chunk
 constexpr int64_t kMaxOffset = 0xFFFFFFFF;  // the 32-bit offset fields
 constexpr size_t kMaxNameBytes = 0xFFFF;    // the 16-bit name length field
@@ -264,7 +265,7 @@ int TZipWriter::Zip() {
     int count = 0;
     try {
         file_ = CreateArchiveFile(outName);
-        out_ = std::make_unique<TBufferStream>(*file_, kFileBufferSize);
+        out_ = std::make_unique<TBufferStream>(*file_, kArchiveBufferSize);
         position_ = 0;
         staging_ = false;
         written_.reserve(static_cast<size_t>(FilesList.Count()));
@@ -298,7 +299,7 @@ int TZipWriter::Zip() {
 int TZipWriter::UpdatePass(const AnsiString& oldName) {
     ReadZip();
     const std::vector<TZipHeaderInfo> old = Entries();  // in physical order
-    TBufferedFileStream in(oldName, kFileBufferSize, false, fmOpenRead | fmShareDenyWrite);
+    TBufferedFileStream in(oldName, kArchiveBufferSize, false, fmOpenRead | fmShareDenyWrite);
 
     std::vector<AnsiString> keys;
     for (const AnsiString& path : FilesList)
