@@ -21,7 +21,6 @@ constexpr int64_t kArchiveBufferSize = 65536;  // bytes, the archive written
 constexpr int64_t kCopyChunk = 32768;       // bytes per stored or copied chunk
 constexpr int64_t kMaxOffset = 0xFFFFFFFF;  // the 32-bit offset fields
 constexpr size_t kMaxNameBytes = 0xFFFF;    // the 16-bit name length field
-constexpr uint16_t kVersion = 20;           // made by MS-DOS/FAT, format 2.0
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 constexpr int kMaxLevel = 9;

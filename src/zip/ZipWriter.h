@@ -43,7 +43,7 @@ class TDeflater;
 class TZipWriter : public TZipReader {
   public:
     TZipWriter();
-    ~TZipWriter();
+    virtual ~TZipWriter();
 
     // A name that differs from the current one only in ASCII letter case
     // changes nothing.
