@@ -12,7 +12,9 @@ template <typename Visit>
 void ForEachCharStart(const AnsiString& s, Visit visit) {
     for (size_t i = 0; i < s.size(); ++i) {
         visit(i);
-        if (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ++i;
+        // No code page has a lead byte below 0x80: ASCII needs no lookup.
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        if (b >= 0x80 && IsLeadByte(b) && i + 1 < s.size()) ++i;
     }
 }
 
@@ -36,7 +38,8 @@ bool IsPathDelimiter(const AnsiString& s, size_t index) {
 size_t LastDelimiter(const AnsiString& chars, const AnsiString& s) {
     size_t found = AnsiString::npos;
     ForEachCharStart(s, [&](size_t i) {
-        if (chars.find(s[i]) != AnsiString::npos) found = i;
+        for (char c : chars)
+            if (s[i] == c) found = i;
     });
     return found;
 }
