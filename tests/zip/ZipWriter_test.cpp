@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "WriterTestSupport.h"
 #include "zip/ZipErrors.h"
 
@@ -147,6 +149,41 @@ TEST(ZipWriter, AFileNameInTwoListedPathsYieldsOneEntryFromTheFirstLine) {
     EXPECT_EQ(a.entries[0].name, "same.txt");
     EXPECT_EQ(a.entries[1].name, "other.txt");
     test::ExpectExtractsTo(zip, {{"same.txt", "first"}, {"other.txt", "other"}});
+}
+
+// With StorePaths the stored name is the path without its drive and leading
+// delimiters, with forward slashes; equal file names in different folders
+// are then different entries.
+TEST(ZipWriter, StorePathsKeepsTheFoldersInTheStoredNames) {
+    TTempDir dir;
+    ForceDirectories(dir / "a");
+    ForceDirectories(dir / "b");
+    WriteSource(dir / "a/same.txt", "first");
+    WriteSource(dir / "b/SAME.TXT", "second");
+    const AnsiString zip = dir / "out.zip";
+    TZipWriter writer;
+    writer.SetZipName(zip);
+    writer.StorePaths = true;
+    writer.FilesList.Add(dir / "a/same.txt");
+    writer.FilesList.Add(dir / "b/SAME.TXT");
+    EXPECT_EQ(writer.Zip(), 2);
+    TParsedArchive a = ParseArchive(test::ReadAll(zip));
+    ExpectConsistent(a);
+    ASSERT_EQ(a.entries.size(), 2u);
+    const char* tails[] = {"/a/same.txt", "/b/SAME.TXT"};
+    for (size_t i = 0; i < 2; ++i) {
+        AnsiString full = (dir / (i == 0 ? "a/same.txt" : "b/SAME.TXT"));
+        for (char& c : full)
+            if (c == '\\') c = '/';
+        const AnsiString& name = a.entries[i].name;
+        EXPECT_EQ(name.find_first_of("\\:"), AnsiString::npos) << name;
+        EXPECT_NE(name[0], '/') << name;
+        // "/" on POSIX, "C:/" on Windows came off the front.
+        EXPECT_EQ(full.size() - name.size(), HasDriveColons ? 3u : 1u) << name;
+        EXPECT_EQ(full.substr(full.size() - name.size()), name);
+        EXPECT_EQ(name.substr(name.size() - std::strlen(tails[i])), tails[i]);
+    }
+    test::ExpectOutsideReadersAccept(zip);
 }
 
 TEST(ZipWriter, GbkNamesKeepTrailBytesAndFoldOnlyAsciiLetters) {
