@@ -48,6 +48,7 @@ build win32 || status=1
 
 rm -rf build/dev/test-results build/win64/test-results
 extra_failed=0
+extra_passed=0
 if [ $built_dev = 1 ]; then
   note "native tests (ASan/UBSan)"
   ctest --preset dev -j "$jobs" >build/dev.test.log 2>&1 || { status=1; tail -n 30 build/dev.test.log; }
@@ -61,6 +62,37 @@ if [ $built_win64 = 1 ]; then
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 fi
 
+# The compressor's output over the benchmark corpus, every file at every
+# level: the native build (one compressor for all files) and the Windows
+# build under Wine (a fresh one per file) must write the same bytes. Needs
+# the corpus generator beside the project; skipped with a message without it.
+shared=$(sed -n 's/^NUVA_SHARED_DIR:PATH=//p' build/dev/CMakeCache.txt 2>/dev/null)
+if [ $built_dev = 1 ] && [ $built_win64 = 1 ] && [ -f "$shared/bench/make_corpus.sh" ]; then
+  note "deflate determinism over the corpus (native vs Wine)"
+  corpus="$root/build/corpus"
+  if [ ! -f "$corpus/.complete" ]; then
+    rm -rf "$corpus"
+    bash "$shared/bench/make_corpus.sh" "$corpus" >build/corpus.log 2>&1 && touch "$corpus/.complete"
+  fi
+  build/dev/tests/deflate_digests "$corpus" >build/digests.native.txt 2>&1 &
+  native_pid=$!
+  build/win64/wine-run.sh build/win64/tests/deflate_digests.exe "Z:${corpus//\//\\}" --fresh 2>&1 |
+    tr -d '\r' >build/digests.wine.txt
+  wine_rc=${PIPESTATUS[0]}
+  wait $native_pid; native_rc=$?
+  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  lines=$(grep -c '^L' build/digests.native.txt)
+  if [ $native_rc = 0 ] && [ $wine_rc = 0 ] && [ "$lines" -gt 0 ] && cmp -s build/digests.native.txt build/digests.wine.txt; then
+    echo "$lines digests (file and level) equal on both builds"; extra_passed=$((extra_passed + 1))
+  else
+    echo "deflate digests differ or failed: see build/digests.native.txt and build/digests.wine.txt"
+    diff build/digests.native.txt build/digests.wine.txt | head -10
+    status=1; extra_failed=$((extra_failed + 1))
+  fi
+else
+  echo "deflate determinism over the corpus skipped: no $shared/bench/make_corpus.sh or a build failed"
+fi
+
 # The 32-bit binaries cannot run here: check that they import only system DLLs.
 if [ -d build/win32 ]; then
   note "win32 imports"
@@ -71,17 +103,19 @@ if [ -d build/win32 ]; then
   if [ -n "$bad" ]; then
     echo "win32 binaries import non-system DLLs: $bad"; status=1; extra_failed=$((extra_failed + 1))
   else
-    echo "win32 binaries import only system DLLs"
+    echo "win32 binaries import only system DLLs"; extra_passed=$((extra_passed + 1))
   fi
 fi
 
-# Count test cases over both suites from the GoogleTest XML reports; a
-# program that died without a report counts as one failure.
-python3 - "$extra_failed" build/dev build/win64 <<'PY'
+# Count test cases over both suites from the GoogleTest XML reports, plus the
+# script's own checks above; a program that died without a report counts as
+# one failure.
+python3 - "$extra_failed" "$extra_passed" build/dev build/win64 <<'PY'
 import glob, os, re, sys, xml.etree.ElementTree as ET
 passed = failed = skipped = 0
 failed += int(sys.argv[1])
-for tree in sys.argv[2:]:
+passed += int(sys.argv[2])
+for tree in sys.argv[3:]:
     reported = set()
     for f in glob.glob(os.path.join(tree, "test-results", "*.xml")):
         reported.add(os.path.splitext(os.path.basename(f))[0])
