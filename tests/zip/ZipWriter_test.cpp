@@ -16,10 +16,12 @@ using test::TTempDir;
 using test::WriteSource;
 
 // Packs `paths` into dir/out.zip at `level`; returns the count.
-int Pack(const AnsiString& zipName, const std::vector<AnsiString>& paths, int level = 6) {
+int Pack(const AnsiString& zipName, const std::vector<AnsiString>& paths, int level = 6,
+         bool storePaths = false) {
     TZipWriter writer;
     writer.SetZipName(zipName);
     writer.PackLevel = level;
+    writer.StorePaths = storePaths;
     for (const AnsiString& p : paths) writer.FilesList.Add(p);
     return writer.Zip();
 }
@@ -134,15 +136,20 @@ TEST(ZipWriter, EveryLocalHeaderEqualsItsCentralHeaderAndEveryReaderAgrees) {
     test::ExpectOutsideReadersAccept(archives);
 }
 
-TEST(ZipWriter, AFileNameInTwoListedPathsYieldsOneEntryFromTheFirstLine) {
-    TTempDir dir;
+// a/same.txt, b/SAME.TXT and b/other.txt below `dir`, in that order.
+std::vector<AnsiString> TwoFoldersWithOneName(const TTempDir& dir) {
     ForceDirectories(dir / "a");
     ForceDirectories(dir / "b");
     WriteSource(dir / "a/same.txt", "first");
     WriteSource(dir / "b/SAME.TXT", "second");
     WriteSource(dir / "b/other.txt", "other");
+    return {dir / "a/same.txt", dir / "b/SAME.TXT", dir / "b/other.txt"};
+}
+
+TEST(ZipWriter, AFileNameInTwoListedPathsYieldsOneEntryFromTheFirstLine) {
+    TTempDir dir;
     const AnsiString zip = dir / "out.zip";
-    EXPECT_EQ(Pack(zip, {dir / "a/same.txt", dir / "b/SAME.TXT", dir / "b/other.txt"}), 2);
+    EXPECT_EQ(Pack(zip, TwoFoldersWithOneName(dir)), 2);
     TParsedArchive a = ParseArchive(test::ReadAll(zip));
     ExpectConsistent(a);
     ASSERT_EQ(a.entries.size(), 2u);
@@ -156,23 +163,15 @@ TEST(ZipWriter, AFileNameInTwoListedPathsYieldsOneEntryFromTheFirstLine) {
 // are then different entries.
 TEST(ZipWriter, StorePathsKeepsTheFoldersInTheStoredNames) {
     TTempDir dir;
-    ForceDirectories(dir / "a");
-    ForceDirectories(dir / "b");
-    WriteSource(dir / "a/same.txt", "first");
-    WriteSource(dir / "b/SAME.TXT", "second");
     const AnsiString zip = dir / "out.zip";
-    TZipWriter writer;
-    writer.SetZipName(zip);
-    writer.StorePaths = true;
-    writer.FilesList.Add(dir / "a/same.txt");
-    writer.FilesList.Add(dir / "b/SAME.TXT");
-    EXPECT_EQ(writer.Zip(), 2);
+    const std::vector<AnsiString> paths = TwoFoldersWithOneName(dir);
+    EXPECT_EQ(Pack(zip, paths, 6, /*storePaths=*/true), 3);
     TParsedArchive a = ParseArchive(test::ReadAll(zip));
     ExpectConsistent(a);
-    ASSERT_EQ(a.entries.size(), 2u);
-    const char* tails[] = {"/a/same.txt", "/b/SAME.TXT"};
-    for (size_t i = 0; i < 2; ++i) {
-        AnsiString full = (dir / (i == 0 ? "a/same.txt" : "b/SAME.TXT"));
+    ASSERT_EQ(a.entries.size(), 3u);
+    const char* tails[] = {"/a/same.txt", "/b/SAME.TXT", "/b/other.txt"};
+    for (size_t i = 0; i < 3; ++i) {
+        AnsiString full = paths[i];
         for (char& c : full)
             if (c == '\\') c = '/';
         const AnsiString& name = a.entries[i].name;
