@@ -18,32 +18,16 @@
 
 #include "BenchSupport.h"
 #include "zip/codec/Deflate.h"
+#include "zip/codec/MemoryStages.h"
 
 namespace {
 
-using nuva::TCodecInput;
 using nuva::TCodecOutput;
 
 struct TItem {
     std::string name;
     std::vector<std::string> files;  // each compressed as its own entry
     size_t bytes = 0;
-};
-
-class TSpanSource : public TCodecInput {
-  public:
-    TSpanSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    size_t Read(uint8_t* dest, size_t capacity) override {
-        const size_t n = std::min(capacity, size_ - pos_);
-        std::memcpy(dest, data_ + pos_, n);
-        pos_ += n;
-        return n;
-    }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
 };
 
 // Copies into a preallocated buffer, as zlib writes into its output buffer.
@@ -63,7 +47,7 @@ class TBufferSink : public TCodecOutput {
 
 size_t CompressOurs(nuva::TDeflater& deflater, const std::string& input, int level,
                     std::vector<uint8_t>& buffer) {
-    TSpanSource source(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    nuva::TSpanInput source(input);
     TBufferSink sink(buffer);
     nuva::TDeflateEntry entry;
     return static_cast<size_t>(deflater.Run(source, sink, level, entry));

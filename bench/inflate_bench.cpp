@@ -16,6 +16,7 @@
 
 #include "BenchSupport.h"
 #include "zip/codec/Inflate.h"
+#include "zip/codec/MemoryStages.h"
 
 namespace {
 
@@ -39,31 +40,6 @@ std::string DeflateRaw(const std::string& data) {
     deflateEnd(&z);
     return out;
 }
-
-// With `view`, the whole stream is handed over in place (zlib's one call
-// reads it in place too); without, it is copied out on request.
-class TSpanInput : public nuva::TCodecInput {
-  public:
-    explicit TSpanInput(const std::string& s, bool view = false) : data_(s), view_(view) {}
-    size_t Read(uint8_t* dest, size_t capacity) override {
-        size_t n = std::min(capacity, data_.size() - pos_);
-        std::memcpy(dest, data_.data() + pos_, n);
-        pos_ += n;
-        return n;
-    }
-    const uint8_t* View(size_t& size) override {
-        size = view_ ? data_.size() - pos_ : 0;
-        if (!view_) return nullptr;
-        const uint8_t* rest = reinterpret_cast<const uint8_t*>(data_.data()) + pos_;
-        pos_ = data_.size();
-        return rest;
-    }
-
-  private:
-    const std::string& data_;
-    bool view_;
-    size_t pos_ = 0;
-};
 
 // Appends into a buffer allocated once. With `lend` it lends the buffer, so
 // the decoder writes in place (with a viewed input, the counterpart of zlib's
@@ -96,7 +72,7 @@ void RunNuva(benchmark::State& state, const TItem* item, bool whole) {
     nuva::TInflater inflater;
     for (auto _ : state) {
         for (size_t i = 0; i < item->packed.size(); ++i) {
-            TSpanInput in(item->packed[i], whole);
+            nuva::TSpanInput in(item->packed[i], /*offerView=*/whole);
             TBufferOutput out(buffer, whole);
             if (inflater.Run(in, out) != 0 || out.size_ != item->plain[i].size()) {
                 state.SkipWithError("decode failed");
@@ -148,7 +124,7 @@ void BM_ZlibStaged(benchmark::State& state, const TItem* item) {
     for (auto _ : state) {
         for (size_t i = 0; i < item->packed.size(); ++i) {
             inflateReset(&z);
-            TSpanInput in(item->packed[i]);
+            nuva::TSpanInput in(item->packed[i], /*offerView=*/false);
             TBufferOutput out(buffer, false);
             int r = Z_OK;
             while (r == Z_OK) {

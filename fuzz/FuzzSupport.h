@@ -5,43 +5,31 @@
 // hash of every byte in order, so that two runs can be compared.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "zip/codec/CodecIO.h"
+#include "zip/codec/MemoryStages.h"
 
 namespace nuva::fuzz {
 
-class TFuzzInput : public TCodecInput {
+class TFuzzInput : public TSpanInput {
   public:
+    // Reads of at most `chunk` bytes; with `view`, the whole input as a view.
     TFuzzInput(const uint8_t* data, size_t size, size_t chunk, bool view = false)
-        : data_(data), size_(size), chunk_(chunk), view_(view) {}
-    const uint8_t* View(size_t& size) override {
-        size = view_ ? size_ - pos_ : 0;
-        if (!view_) return nullptr;
-        const uint8_t* rest = data_ + pos_;
-        pos_ = size_;
-        return rest;
-    }
+        : TSpanInput(data, size, view), chunk_(chunk) {}
     size_t Read(uint8_t* dest, size_t capacity) override {
         if (capacity == 0 || ended_) std::abort();
-        size_t n = size_ - pos_;
-        if (n > capacity) n = capacity;
-        if (n > chunk_) n = chunk_;
-        std::memcpy(dest, data_ + pos_, n);
-        pos_ += n;
+        const size_t n = TSpanInput::Read(dest, std::min(capacity, chunk_));
         if (n == 0) ended_ = true;
         return n;
     }
 
   private:
-    const uint8_t* data_;
-    size_t size_;
     size_t chunk_;
-    bool view_;
-    size_t pos_ = 0;
     bool ended_ = false;
 };
 

@@ -9,40 +9,17 @@
 #include <vector>
 
 #include "zip/codec/Deflate.h"
+#include "zip/codec/MemoryStages.h"
 
 namespace {
 
-class TSpanSource : public nuva::TCodecInput {
-  public:
-    TSpanSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    size_t Read(uint8_t* dest, size_t capacity) override {
-        const size_t n = capacity < size_ - pos_ ? capacity : size_ - pos_;
-        if (n > 0) std::memcpy(dest, data_ + pos_, n);
-        pos_ += n;
-        return n;
-    }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
-
-class TVectorSink : public nuva::TCodecOutput {
-  public:
-    void Write(const uint8_t* data, size_t count) override {
-        bytes.insert(bytes.end(), data, data + count);
-    }
-    std::vector<uint8_t> bytes;
-};
-
 std::vector<uint8_t> Compress(nuva::TDeflater& deflater, const uint8_t* data, size_t size,
                               int level, nuva::TDeflateEntry& entry) {
-    TSpanSource source(data, size);
-    TVectorSink sink;
+    nuva::TSpanInput source(data, size);
+    nuva::TStringOutput sink;
     const int64_t returned = deflater.Run(source, sink, level, entry);
     if (returned != static_cast<int64_t>(sink.bytes.size())) std::abort();
-    return sink.bytes;
+    return std::vector<uint8_t>(sink.bytes.begin(), sink.bytes.end());
 }
 
 void CheckInflatesTo(const std::vector<uint8_t>& compressed, const uint8_t* data, size_t size) {

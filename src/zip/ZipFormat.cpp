@@ -181,28 +181,45 @@ bool CheckEndCentral(const TEndCentral& end) {
 
 // --- Headers ----------------------------------------------------------------
 
+namespace {
+
+// Reads a fixed header of `size` bytes that starts with `signature` into `h`,
+// and the name that follows it (its length at `nameLengthAt`). On a short
+// read or another signature the stream goes back to `start`.
+bool ReadHeaderAndName(TStream& archive, int64_t start, uint8_t* h, int64_t size,
+                       uint32_t signature, size_t nameLengthAt, AnsiString& stored) {
+    if (archive.Read(h, size) == size && GetLe32(h) == signature) {
+        const uint16_t nameLength = GetLe16(h + nameLengthAt);
+        stored.assign(nameLength, '\0');
+        if (archive.Read(stored.data(), nameLength) == nameLength) return true;
+    }
+    archive.Seek(start, soBeginning);
+    return false;
+}
+
+// The fields both headers hold in the same order, from "version needed to
+// extract" (`p`) to the uncompressed size.
+void GetSharedFields(const uint8_t* p, TZipHeaderInfo& entry) {
+    entry.versionNeeded = GetLe16(p);
+    entry.flags = GetLe16(p + 2);
+    entry.method = GetLe16(p + 4);
+    entry.dosDateTime = SanitizeDosDateTime(GetLe32(p + 6));
+    entry.crc32 = GetLe32(p + 10);
+    entry.compressedSize = GetLe32(p + 14);
+    entry.uncompressedSize = GetLe32(p + 18);
+}
+
+}  // namespace
+
 bool ReadCentralHeader(TStream& archive, TZipHeaderInfo& entry) {
     const int64_t start = archive.Position();
     uint8_t h[kCentralHeaderSize];
-    if (archive.Read(h, kCentralHeaderSize) != kCentralHeaderSize ||
-        GetLe32(h) != kCentralHeaderSignature) {
-        archive.Seek(start, soBeginning);
+    AnsiString stored;
+    if (!ReadHeaderAndName(archive, start, h, kCentralHeaderSize, kCentralHeaderSignature, 28,
+                           stored))
         return false;
-    }
-    const uint16_t nameLength = GetLe16(h + 28);
-    AnsiString stored(nameLength, '\0');
-    if (archive.Read(stored.data(), nameLength) != nameLength) {
-        archive.Seek(start, soBeginning);
-        return false;
-    }
     entry.versionMadeBy = GetLe16(h + 4);
-    entry.versionNeeded = GetLe16(h + 6);
-    entry.flags = GetLe16(h + 8);
-    entry.method = GetLe16(h + 10);
-    entry.dosDateTime = SanitizeDosDateTime(GetLe32(h + 12));
-    entry.crc32 = GetLe32(h + 16);
-    entry.compressedSize = GetLe32(h + 20);
-    entry.uncompressedSize = GetLe32(h + 24);
+    GetSharedFields(h + 6, entry);
     entry.centralExtraLength = GetLe16(h + 30);
     entry.fileCommentLength = GetLe16(h + 32);
     entry.diskNumberStart = GetLe16(h + 34);
@@ -217,26 +234,12 @@ bool ReadCentralHeader(TStream& archive, TZipHeaderInfo& entry) {
 bool ReadLocalHeader(TStream& archive, TZipHeaderInfo& entry) {
     const int64_t start = archive.Position();
     uint8_t h[kLocalHeaderSize];
-    if (archive.Read(h, kLocalHeaderSize) != kLocalHeaderSize ||
-        GetLe32(h) != kLocalHeaderSignature) {
-        archive.Seek(start, soBeginning);
+    AnsiString stored;
+    if (!ReadHeaderAndName(archive, start, h, kLocalHeaderSize, kLocalHeaderSignature, 26, stored))
         return false;
-    }
-    const uint16_t nameLength = GetLe16(h + 26);
-    AnsiString stored(nameLength, '\0');
-    if (archive.Read(stored.data(), nameLength) != nameLength) {
-        archive.Seek(start, soBeginning);
-        return false;
-    }
     // A local header carries no "version made by"; keep the MS-DOS default so
     // that the name rules treat it as the writer of this system does.
-    entry.versionNeeded = GetLe16(h + 4);
-    entry.flags = GetLe16(h + 6);
-    entry.method = GetLe16(h + 8);
-    entry.dosDateTime = SanitizeDosDateTime(GetLe32(h + 10));
-    entry.crc32 = GetLe32(h + 14);
-    entry.compressedSize = GetLe32(h + 18);
-    entry.uncompressedSize = GetLe32(h + 22);
+    GetSharedFields(h + 4, entry);
     entry.localExtraLength = GetLe16(h + 28);
     entry.localHeaderOffset = static_cast<uint32_t>(start);
     entry.SetStoredName(stored);

@@ -34,6 +34,14 @@ inline constexpr int64_t kEndSearchSize = kMaxCommentSize + kEndCentralSize;
 inline constexpr uint16_t kFlagEncrypted = 0x0001;
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
 
+// Compression methods this system reads (and, stored and deflated, writes).
+inline constexpr uint16_t kMethodStored = 0;
+inline constexpr uint16_t kMethodShrunk = 1;
+inline constexpr uint16_t kMethodReduced1 = 2;  // reduced with factors 1..4: methods 2..5
+inline constexpr uint16_t kMethodReduced4 = 5;
+inline constexpr uint16_t kMethodImploded = 6;
+inline constexpr uint16_t kMethodDeflated = 8;
+
 // Host byte (upper byte of "version made by") of an MS-DOS/FAT host.
 inline constexpr uint8_t kHostMsDos = 0;
 

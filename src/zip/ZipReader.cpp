@@ -29,14 +29,6 @@ constexpr int64_t kScanPumpInterval = 10240;  // bytes scanned between message p
 constexpr int64_t kExeStubSkip = 14000;       // bytes of a self-extractor stub
 constexpr uint32_t kKeptAttributes = 0x27;    // read-only, hidden, system, archive
 
-enum : uint16_t {
-    kMethodStored = 0,
-    kMethodShrunk = 1,
-    kMethodReduced1 = 2,
-    kMethodReduced4 = 5,
-    kMethodImploded = 6,
-    kMethodDeflated = 8,
-};
 
 bool IsDeviceName(const AnsiString& fileName) {
     AnsiString base = fileName.substr(0, fileName.find('.'));

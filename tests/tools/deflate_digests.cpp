@@ -19,6 +19,7 @@
 
 #include "Sha256.h"
 #include "zip/codec/Deflate.h"
+#include "zip/codec/MemoryStages.h"
 
 namespace {
 
@@ -27,21 +28,6 @@ using nuva::test::TSha256;
 struct TFile {
     std::string name;
     std::string bytes;
-};
-
-class TSpanInput : public nuva::TCodecInput {
-  public:
-    explicit TSpanInput(const std::string& s) : data_(s) {}
-    size_t Read(uint8_t* dest, size_t capacity) override {
-        const size_t n = std::min(capacity, data_.size() - pos_);
-        std::memcpy(dest, data_.data() + pos_, n);
-        pos_ += n;
-        return n;
-    }
-
-  private:
-    const std::string& data_;
-    size_t pos_ = 0;
 };
 
 class TDigestOutput : public nuva::TCodecOutput {
@@ -113,7 +99,7 @@ int main(int argc, char** argv) {
             TSha256 one;
             TDigestOutput out(isSmall ? small : one);
             if (isSmall) small.Update(f.name.data(), f.name.size());
-            TSpanInput in(f.bytes);
+            nuva::TSpanInput in(f.bytes);
             nuva::TDeflateEntry entry;
             deflater->Run(in, out, level, entry);
             if (isSmall) {

@@ -31,6 +31,12 @@ class TCountingStream : public TMemoryStream {
         return TMemoryStream::Seek(o, origin);
     }
     std::string Text() const { return std::string(Data().begin(), Data().end()); }
+    // Starts over holding `bytes`, positioned at the start, counts cleared.
+    void Hold(const std::string& bytes) {
+        TMemoryStream::Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+        TMemoryStream::Seek(0, soBeginning);
+        reads = writes = seeks = 0;
+    }
 };
 
 constexpr int64_t kBuf = 16;
@@ -63,9 +69,7 @@ TEST(BufferStream, WritingExactlyOneBufferFlushesOnce) {
 
 TEST(BufferStream, ReadingFillsOncePerBufferSize) {
     TCountingStream source;
-    source.Write(Digits(100).data(), 100);
-    source.Seek(0, soBeginning);
-    source.reads = 0;
+    source.Hold(Digits(100));
     TBufferStream b(source, kBuf);
     std::string got;
     char c;
@@ -82,9 +86,7 @@ TEST(BufferStream, ReadingFillsOncePerBufferSize) {
 
 TEST(BufferStream, SeekInsideTheReadBufferKeepsIt) {
     TCountingStream source;
-    source.Write(Digits(64).data(), 64);
-    source.Seek(0, soBeginning);
-    source.reads = 0;
+    source.Hold(Digits(64));
     TBufferStream b(source, kBuf);
     char buf[5];
     ASSERT_EQ(b.Read(buf, 5), 5);
@@ -157,8 +159,7 @@ TEST(BufferStream, Errors) {
 
 TEST(BufferStream, PutBackDeliversTheByteAgain) {
     TCountingStream source;
-    source.Write("xyz", 3);
-    source.Seek(0, soBeginning);
+    source.Hold("xyz");
     TBufferStream b(source, kBuf);
     char c;
     ASSERT_EQ(b.Read(&c, 1), 1);
@@ -174,8 +175,7 @@ TEST(BufferStream, PutBackDeliversTheByteAgain) {
 
 TEST(BufferStream, WriteAfterReadLandsAtTheLogicalPosition) {
     TCountingStream s;
-    s.Write(Digits(40).data(), 40);
-    s.Seek(0, soBeginning);
+    s.Hold(Digits(40));
     {
         TBufferStream b(s, kBuf);
         char buf[3];
@@ -192,8 +192,7 @@ TEST(BufferStream, WriteAfterReadLandsAtTheLogicalPosition) {
 
 TEST(BufferStream, ReadAfterWriteSeesTheWrittenBytes) {
     TCountingStream s;
-    s.Write(Digits(40).data(), 40);
-    s.Seek(0, soBeginning);
+    s.Hold(Digits(40));
     TBufferStream b(s, kBuf);
     ASSERT_EQ(b.Write("0123", 4), 4);
     char buf[4];

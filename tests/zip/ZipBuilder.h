@@ -80,51 +80,39 @@ struct TEndOverrides {
 inline TBuiltZip BuildZip(const std::vector<TTestEntry>& entries, const TEndOverrides& o = {}) {
     TBuiltZip z;
     z.bytes = o.prefix;
+    // The fields the local and central headers share, from "version needed
+    // to extract" to the name length.
+    auto putShared = [](std::string& b, const TTestEntry& e, const std::string& data) {
+        PutLe16(b, 20);
+        PutLe16(b, e.flags);
+        PutLe16(b, e.method);
+        PutLe32(b, e.dosDateTime);
+        PutLe32(b, e.crc ? *e.crc : Crc32(e.data.data(), e.data.size()));
+        PutLe32(b, e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(data.size()));
+        PutLe32(b, e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size()));
+        PutLe16(b, static_cast<uint32_t>(e.name.size()));
+    };
     std::vector<std::string> stored;
     for (const TTestEntry& e : entries) {
         std::string data = e.compressed    ? *e.compressed
                            : e.method == 8 ? RawDeflate(e.data)
                                            : e.data;
-        stored.push_back(data);
-        const uint32_t crc = e.crc ? *e.crc : Crc32(e.data.data(), e.data.size());
-        const uint32_t csize =
-            e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(data.size());
-        const uint32_t usize =
-            e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
         z.localOffsets.push_back(z.bytes.size());
         std::string& b = z.bytes;
         PutLe32(b, 0x04034B50);
-        PutLe16(b, 20);
-        PutLe16(b, e.flags);
-        PutLe16(b, e.method);
-        PutLe32(b, e.dosDateTime);
-        PutLe32(b, crc);
-        PutLe32(b, csize);
-        PutLe32(b, usize);
-        PutLe16(b, static_cast<uint32_t>(e.name.size()));
+        putShared(b, e, data);
         PutLe16(b, static_cast<uint32_t>(e.localExtra.size()));
         b += e.name + e.localExtra + data;
+        stored.push_back(std::move(data));
     }
     z.centralOffset = z.bytes.size();
     for (size_t i = 0; i < entries.size(); ++i) {
         const TTestEntry& e = entries[i];
-        const uint32_t crc = e.crc ? *e.crc : Crc32(e.data.data(), e.data.size());
-        const uint32_t csize =
-            e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(stored[i].size());
-        const uint32_t usize =
-            e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
         z.centralOffsets.push_back(z.bytes.size());
         std::string& b = z.bytes;
         PutLe32(b, 0x02014B50);
         PutLe16(b, static_cast<uint32_t>(e.host) << 8 | 20);
-        PutLe16(b, 20);
-        PutLe16(b, e.flags);
-        PutLe16(b, e.method);
-        PutLe32(b, e.dosDateTime);
-        PutLe32(b, crc);
-        PutLe32(b, csize);
-        PutLe32(b, usize);
-        PutLe16(b, static_cast<uint32_t>(e.name.size()));
+        putShared(b, e, stored[i]);
         PutLe16(b, e.centralExtraLength ? *e.centralExtraLength
                                         : static_cast<uint32_t>(e.centralExtra.size()));
         PutLe16(b, static_cast<uint32_t>(e.comment.size()));

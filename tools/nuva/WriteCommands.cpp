@@ -8,6 +8,7 @@
 #include "util/StringList.h"
 #include "zip/CompressUtil.h"
 #include "zip/codec/Deflate.h"
+#include "zip/codec/MemoryStages.h"
 
 namespace nuva::cli {
 
@@ -31,14 +32,6 @@ bool ParseLevel(const TArgs& args, int minLevel, int& level, size_t& next) {
     }
     return true;
 }
-
-class TMemoryOutput : public TCodecOutput {
-  public:
-    void Write(const uint8_t* data, size_t count) override {
-        bytes.insert(bytes.end(), data, data + count);
-    }
-    std::string bytes;
-};
 
 // Raw bytes as stored blocks: a header byte (final bit, type 00, padding),
 // LEN and its complement NLEN, then the bytes.
@@ -91,7 +84,7 @@ int DeflateCommand(const TArgs& args) {
     SetBinaryStdio();
     TDeflater deflater;
     TStdinInput input;
-    TMemoryOutput output;
+    TStringOutput output;
     TDeflateEntry entry;
     deflater.Run(input, output, level, entry);
     if (std::ferror(stdin)) {

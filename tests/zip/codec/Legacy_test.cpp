@@ -72,6 +72,15 @@ struct TCodes {
     }
 };
 
+// 'a', then control code 256/1 (one bit more) at each size from 9 up to
+// `bits`.
+TCodes GrownTo(unsigned bits) {
+    TCodes c;
+    c.Put('a');
+    for (unsigned size = 9; size < bits; ++size) c.Put(256, size).Put(1, size);
+    return c;
+}
+
 TEST(UnShrinkTest, HandBuiltSequences) {
     struct Case {
         const char* name;
@@ -90,34 +99,8 @@ TEST(UnShrinkTest, HandBuiltSequences) {
         {"undefined code two ahead", TCodes().Put('a').Put('b').Put(259), kLegacyInvalidData, ""},
         {"unknown control code", TCodes().Put('a').Put(256).Put(3).Put('b'), kLegacyInvalidData,
          ""},
-        {"code size beyond 13 bits",
-         TCodes()
-             .Put('a')
-             .Put(256)
-             .Put(1)
-             .Put(256, 10)
-             .Put(1, 10)
-             .Put(256, 11)
-             .Put(1, 11)
-             .Put(256, 12)
-             .Put(1, 12)
-             .Put(256, 13)
-             .Put(1, 13)
-             .Put('b', 14),
-         kLegacyInvalidData, ""},
-        {"code size of 13 bits",
-         TCodes()
-             .Put('a')
-             .Put(256)
-             .Put(1)
-             .Put(256, 10)
-             .Put(1, 10)
-             .Put(256, 11)
-             .Put(1, 11)
-             .Put(256, 12)
-             .Put(1, 12)
-             .Put('b', 13),
-         kLegacyOk, "ab"},
+        {"code size beyond 13 bits", GrownTo(14).Put('b', 14), kLegacyInvalidData, ""},
+        {"code size of 13 bits", GrownTo(13).Put('b', 13), kLegacyOk, "ab"},
         // 257=ab 258=bc 259=ca 260=(257)d; the clear frees 258-260 (257 is 260's
         // parent); new codes then take 258, 259, 260 again.
         {"partial clear frees leaves, new codes take the lowest numbers",
