@@ -12,9 +12,7 @@ template <typename Visit>
 void ForEachCharStart(const AnsiString& s, Visit visit) {
     for (size_t i = 0; i < s.size(); ++i) {
         visit(i);
-        // No code page has a lead byte below 0x80: ASCII needs no lookup.
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        if (b >= 0x80 && IsLeadByte(b) && i + 1 < s.size()) ++i;
+        if (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ++i;
     }
 }
 

@@ -48,4 +48,11 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     return position_;
 }
 
+// Both platforms answer time and attributes in one query; the time alone
+// is the same query.
+int32_t TFileStream::GetDosTime() {
+    int32_t dosTime = 0, attributes = 0;
+    return GetTimeAndAttributes(dosTime, attributes) ? dosTime : -1;
+}
+
 }  // namespace nuva

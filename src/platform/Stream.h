@@ -92,7 +92,8 @@ public:
     bool Truncate();
     // Writes the OS buffers through to the disk.
     bool FlushToDisk();
-    // The open file's last-write time as a DOS date/time, or -1.
+    // The open file's last-write time as a DOS date/time (as
+    // GetTimeAndAttributes tells it), or -1.
     int32_t GetDosTime();
     // Sets the open file's last-write time from a DOS date/time.
     bool SetDosTime(uint32_t dosDateTime);

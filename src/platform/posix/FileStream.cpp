@@ -106,12 +106,6 @@ bool TFileStream::FlushToDisk() {
     return fsync(static_cast<int>(handle_)) == 0;
 }
 
-int32_t TFileStream::GetDosTime() {
-    struct stat st;
-    if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
-    return static_cast<int32_t>(posix::TimeToDos(st.st_mtime));
-}
-
 bool TFileStream::GetTimeAndAttributes(int32_t& dosTime, int32_t& attributes) {
     if (!openStatusKept_) {
         struct stat st;

@@ -118,12 +118,6 @@ bool TFileStream::FlushToDisk() {
     return FlushFileBuffers(AsHandle(handle_)) != FALSE;
 }
 
-int32_t TFileStream::GetDosTime() {
-    FILETIME written;
-    if (!GetFileTime(AsHandle(handle_), nullptr, nullptr, &written)) return -1;
-    return win32::FileTimeToDos(written);
-}
-
 bool TFileStream::GetTimeAndAttributes(int32_t& dosTime, int32_t& attributes) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(AsHandle(handle_), &info)) return false;

@@ -44,7 +44,8 @@ unsigned SystemCodePage() {
 }
 
 bool IsLeadByte(unsigned char b) {
-    return IsDBCSLeadByte(b) != FALSE;
+    // No code page has a lead byte below 0x80: ASCII asks the system nothing.
+    return b >= 0x80 && IsDBCSLeadByte(b) != FALSE;
 }
 
 WideString AnsiToWide(const AnsiString& s) {
