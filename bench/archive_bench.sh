@@ -3,7 +3,7 @@
 #
 #   bench/archive_bench.sh [NUVA_BINARY] [CORPUS_DIR]
 #
-# NUVA_BINARY defaults to build/release/tools/nuva/nuva, CORPUS_DIR to
+# NUVA_BINARY defaults to build/release/bin/nuva, CORPUS_DIR to
 # $NUVA_CORPUS or build/corpus (made by ../shared/bench/make_corpus.sh). Builds
 # nothing itself. Packs the files of CORPUS_DIR/small into one archive on disk
 # with `nuva zip` (level 6) and with Python's zipfile (ZIP_DEFLATED,
@@ -16,7 +16,7 @@
 # run's files) swamps both programs, so TMPDIR=/dev/shm measures the code.
 set -euo pipefail
 
-nuva=${1:-build/release/tools/nuva/nuva}
+nuva=${1:-build/release/bin/nuva}
 corpus=${2:-${NUVA_CORPUS:-build/corpus}}
 [[ -x $nuva ]] || { echo "no nuva binary at $nuva (build the release preset)" >&2; exit 1; }
 [[ -d $corpus/small ]] || { echo "no corpus at $corpus/small" >&2; exit 1; }

@@ -5,7 +5,7 @@
 // uncompressed input and the compressed ratio (compressed / input).
 //
 //   scripts/bench.sh deflate_bench
-//   NUVA_CORPUS=/path/to/corpus build/release/bench/deflate_bench --benchmark_filter=L6/
+//   NUVA_CORPUS=/path/to/corpus build/release/bin/deflate_bench --benchmark_filter=L6/
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 

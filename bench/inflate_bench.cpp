@@ -4,7 +4,7 @@
 // table gives MB/s (of decoded output) for both and the ratio, per item and
 // for the whole corpus (total bytes over total time).
 //
-//   NUVA_CORPUS=/work/corpus build/release/bench/inflate_bench
+//   NUVA_CORPUS=/work/corpus build/release/bin/inflate_bench
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 

@@ -2,7 +2,7 @@
 // the 8 MiB GBK document (the one-pass versions against the five whole-text
 // replaces they stand for) and element listing on a PDU of 10,000 items.
 //
-//   NUVA_CORPUS=/work/corpus build/release/bench/util_bench
+//   NUVA_CORPUS=/work/corpus build/release/bin/util_bench
 #include <benchmark/benchmark.h>
 
 #include <string>

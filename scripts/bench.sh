@@ -15,8 +15,8 @@ fi
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" >/dev/null
 benches=("$@")
-[ ${#benches[@]} -gt 0 ] || mapfile -t benches < <(cd build/release/bench && ls *_bench 2>/dev/null)
+[ ${#benches[@]} -gt 0 ] || mapfile -t benches < <(cd build/release/bin && ls *_bench 2>/dev/null)
 for b in "${benches[@]}"; do
   echo "== $b"
-  "build/release/bench/$b" --benchmark_min_time=0.2
+  "build/release/bin/$b" --benchmark_min_time=0.2
 done

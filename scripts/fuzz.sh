@@ -27,7 +27,7 @@ for t in "${targets[@]}"; do
   echo "== $t for ${seconds}s"
   # One job; libFuzzer writes the job's log (fuzz-0.log) into the current
   # directory, so the run happens inside the artifacts directory.
-  if ! (cd "$artifacts" && "$root/build/fuzz/fuzz/$t" -max_total_time="$seconds" -jobs=1 -workers=1 \
+  if ! (cd "$artifacts" && "$root/build/fuzz/bin/$t" -max_total_time="$seconds" -jobs=1 -workers=1 \
       -max_len=65536 -artifact_prefix="$root/$artifacts" -print_final_stats=1 "$root/$corpus" \
       "$root/fuzz/seeds/$t") >"$log" 2>&1; then
     echo "   finding: see $log and $artifacts"

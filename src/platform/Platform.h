@@ -80,6 +80,9 @@ WideString AnsiToWide(const AnsiString& s);
 AnsiString WideToAnsi(const WideString& s);
 std::string AnsiToUtf8(const AnsiString& s);
 AnsiString Utf8ToAnsi(const std::string& s);
+// UTF-8 to UTF-16 directly (nothing lost to the code page); invalid bytes
+// become U+FFFD on Windows and '?' on POSIX.
+WideString Utf8ToWide(const std::string& s);
 // The platform's upper-casing of a buffer in the system code page, in place
 // (`CharUpperBuffA`). Applied once to the bytes 0..255 it yields the
 // upper-case map (only a-z change); on POSIX it changes ASCII a-z only.
@@ -178,6 +181,9 @@ AnsiString ArgumentToAnsi(const char* argument);
 // Text in the system code page as the terminal shows it (POSIX: UTF-8;
 // Windows: the console's OEM code page).
 std::string AnsiToTerminal(const AnsiString& s);
+// True when standard error is a terminal (a console on Windows), where a
+// progress line may be redrawn in place.
+bool StderrIsTerminal();
 // Switches standard input and output to binary mode (no CRLF translation on
 // Windows; nothing to do on POSIX).
 void SetBinaryStdio();

@@ -136,6 +136,14 @@ std::string AnsiToUtf8(const AnsiString& s) {
     return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
 }
 
+WideString Utf8ToWide(const std::string& s) {
+    if (AllAscii(s.data(), s.size())) return WideString(s.begin(), s.end());
+    std::string bytes = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
+    WideString w(bytes.size() / 2, u'\0');
+    std::memcpy(w.data(), bytes.data(), w.size() * 2);
+    return w;
+}
+
 // Through UTF-16, as on Windows: a character outside GBK becomes one '?' per
 // UTF-16 unit, not one per UTF-8 byte.
 AnsiString Utf8ToAnsi(const std::string& s) {

@@ -13,6 +13,8 @@ AnsiString ArgumentToAnsi(const char* argument) { return AnsiString(argument ? a
 
 std::string AnsiToTerminal(const AnsiString& s) { return AnsiToOem(s); }
 
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
 void SetBinaryStdio() {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);

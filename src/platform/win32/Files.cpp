@@ -13,7 +13,7 @@ const bool HasDriveColons = true;
 
 namespace win32 {
 
-AnsiString ErrorText(DWORD code) {
+AnsiString SystemText(DWORD code) {
     char* text = nullptr;
     DWORD n = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -21,9 +21,13 @@ AnsiString ErrorText(DWORD code) {
     AnsiString result;
     if (n > 0 && text) result.assign(text, n);
     if (text) LocalFree(text);
-    while (!result.empty() &&
-           (static_cast<unsigned char>(result.back()) <= 0x20 || result.back() == '.'))
-        result.pop_back();
+    while (!result.empty() && static_cast<unsigned char>(result.back()) <= 0x20) result.pop_back();
+    return result;
+}
+
+AnsiString ErrorText(DWORD code) {
+    AnsiString result = SystemText(code);
+    while (!result.empty() && result.back() == '.') result.pop_back();
     if (result.empty()) result = Format("System error %lu", static_cast<unsigned long>(code));
     return result;
 }

@@ -60,6 +60,8 @@ std::string AnsiToUtf8(const AnsiString& s) {
     return WideToMultiByte(CP_UTF8, AnsiToWide(s));
 }
 
+WideString Utf8ToWide(const std::string& s) { return MultiByteToWide(CP_UTF8, s); }
+
 AnsiString Utf8ToAnsi(const std::string& s) {
     return WideToAnsi(MultiByteToWide(CP_UTF8, s));
 }

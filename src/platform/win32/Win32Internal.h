@@ -1,17 +1,9 @@
 // Helpers shared by the Windows implementation files; not part of the seam.
-// Every win32/*.cpp includes this header first: it brings in <windows.h> and
-// removes the macros that would rename the seam's own functions
-// (`DeleteFile` -> `DeleteFileA` and so on).
+// Every win32/*.cpp includes this header first: it brings in the Windows
+// headers the one way the system does (WinHeaders.h).
 #pragma once
 
-#include <windows.h>
-
-#undef AnsiToOem
-#undef DeleteFile
-#undef GetFileAttributes
-#undef GetProfileString
-#undef OemToAnsi
-#undef SetFileAttributes
+#include "platform/win32/WinHeaders.h"
 
 #include <cstdint>
 
@@ -19,8 +11,12 @@
 
 namespace nuva::win32 {
 
-// The system's text for an error code, in the system code page, without the
-// trailing line break and period: it follows the period of our own messages.
+// The system's text for an error code (a Win32 code or an HRESULT), in the
+// system code page, without the trailing line break; empty when it has none.
+AnsiString SystemText(DWORD code);
+// The same without the trailing period, for the second placeholder of our own
+// messages (which brings its own period); "System error N" when the system
+// has no text.
 AnsiString ErrorText(DWORD code);
 
 // A UTC file time as a local DOS date/time (date in the high word); a time
