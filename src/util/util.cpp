@@ -42,6 +42,15 @@ AnsiString PadRight(const AnsiString& text, int width, char padChar) {
     return t.substr(0, w);
 }
 
+bool IsReservedDeviceName(const AnsiString& fileName) {
+    AnsiString base = fileName.substr(0, fileName.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    base = AnsiUpperCaseAscii(base);
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 AnsiString NormalizeDir(const AnsiString& path) {
     AnsiString dir = Trim(path);
     if (dir.empty()) dir = ExeDirectory();

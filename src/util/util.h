@@ -29,6 +29,11 @@ AnsiString BoolToText(bool value, bool useDigits);
 // exactly `width` bytes (empty for a width of 0 or less).
 AnsiString PadRight(const AnsiString& text, int width, char padChar);
 
+// True when `fileName` names a device on Windows: CON, PRN, AUX, NUL, COM1-9
+// or LPT1-9, in any case, before its first "." (trailing spaces ignored), so
+// that "con.txt" and "Com1 " are devices too.
+bool IsReservedDeviceName(const AnsiString& fileName);
+
 // The trimmed path with one trailing delimiter; an empty path becomes the
 // host executable's directory. Creates the directory with its parents and
 // ignores the outcome: a directory that cannot be created makes the later

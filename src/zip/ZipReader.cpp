@@ -6,17 +6,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
+#include "util/util.h"
 #include "zip/Crc32.h"
 #include "zip/ZipErrors.h"
 #include "zip/codec/CodecIO.h"
 
-#include "zip/codec/Inflate.h"
-#include "zip/codec/UnShrink.h"
-#include "zip/codec/UnReduce.h"
 #include "zip/codec/Explode.h"
+#include "zip/codec/Inflate.h"
+#include "zip/codec/UnReduce.h"
+#include "zip/codec/UnShrink.h"
 
 namespace nuva {
 
@@ -24,20 +26,11 @@ namespace {
 
 constexpr int64_t kArchiveBufferSize = 65536;  // bytes: an archive of small entries in few reads
 constexpr int64_t kFileBufferSize = 8192;      // bytes, output files
-constexpr int64_t kChunkSize = 32768;         // bytes of compressed data per read
-constexpr int64_t kScanPumpInterval = 10240;  // bytes scanned between message pumps
-constexpr int64_t kExeStubSkip = 14000;       // bytes of a self-extractor stub
-constexpr uint32_t kKeptAttributes = 0x27;    // read-only, hidden, system, archive
-
-
-bool IsDeviceName(const AnsiString& fileName) {
-    AnsiString base = fileName.substr(0, fileName.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    base = AnsiUpperCaseAscii(base);
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
+constexpr int64_t kChunkSize = 32768;          // bytes of compressed data per read
+constexpr int64_t kScanPumpInterval = 10240;   // bytes scanned between message pumps
+constexpr int64_t kExeStubSkip = 14000;        // bytes of a self-extractor stub
+constexpr uint32_t kKeptAttributes = 0x27;     // read-only, hidden, system, archive
+constexpr size_t kMaxEntries = 65535;          // entries an archive directory can count
 
 }  // namespace
 
@@ -56,7 +49,7 @@ bool IsExtractableName(const AnsiString& directory, const AnsiString& fileName) 
         start = stop + 1;
     }
     if (fileName.find_first_not_of(". ") == AnsiString::npos) return false;
-    return !IsDeviceName(fileName);
+    return !IsReservedDeviceName(fileName);
 }
 
 bool ZipMethodSupported(uint16_t method) {
@@ -87,7 +80,8 @@ class TEntryInput : public TCodecInput {
           archive_(archive),
           left_(compressedSize),
           // Sized for the entry and left uninitialised: most entries are small.
-          buffer_(new uint8_t[static_cast<size_t>(std::clamp<int64_t>(compressedSize, 1, kChunkSize))]) {}
+          buffer_(new uint8_t[static_cast<size_t>(
+              std::clamp<int64_t>(compressedSize, 1, kChunkSize))]) {}
 
     size_t Read(uint8_t* dest, size_t capacity) override {
         if (pos_ == have_) {
@@ -197,7 +191,9 @@ void TZipReader::SetZipName(const AnsiString& name) {
 
 void TZipReader::SetDestDir(const AnsiString& dir) {
     AnsiString d = dir;
-    while (!d.empty() && (d.back() == '\\' || IsPathDelimiter(d, d.size() - 1))) d.pop_back();
+    // Double-byte aware: a name that ends in a character whose trail byte is
+    // 0x5C (誠) keeps it.
+    while (!d.empty() && IsPathDelimiter(d, d.size() - 1)) d.pop_back();
     destDir_ = d;
 }
 
@@ -354,7 +350,9 @@ bool TZipReader::RebuildFromLocalHeaders() {
     // Walk consecutive local headers; every step moves forward by at least
     // the header's 30 bytes.
     pos = match;
-    while (pos + kLocalHeaderSize <= archiveSize_) {
+    // A damaged archive from outside may hold millions of tiny headers:
+    // no more than a directory can count.
+    while (pos + kLocalHeaderSize <= archiveSize_ && entries_.size() < kMaxEntries) {
         in.Seek(pos, soBeginning);
         TZipHeaderInfo entry;
         entry.oemConvert = OEMConvert;
@@ -376,27 +374,30 @@ void TZipReader::MergeCentralHeaders(int64_t from, uint32_t count) {
     if (from >= archiveSize_) return;
     TBufferStream& in = *archive_;
     in.Seek(from, soBeginning);
+    // The rebuilt entries by position: one lookup per central header instead
+    // of a walk over all of them. The first entry at a position takes it.
+    std::map<std::pair<uint16_t, uint32_t>, size_t> at;
+    for (size_t i = 0; i < entries_.size(); ++i)
+        at.emplace(std::make_pair(entries_[i].diskNumberStart, entries_[i].localHeaderOffset), i);
     for (uint32_t i = 0; i < count; ++i) {
         TZipHeaderInfo central;
         central.oemConvert = OEMConvert;
         if (!ReadCentralHeader(in, central)) return;
         in.Seek(static_cast<int64_t>(central.centralExtraLength) + central.fileCommentLength,
                 soCurrent);
-        for (TZipHeaderInfo& e : entries_) {
-            if (e.diskNumberStart != central.diskNumberStart ||
-                e.localHeaderOffset != central.localHeaderOffset)
-                continue;
-            const uint32_t keep = e.localHeaderOffset;
-            e.AssignFrom(central);
-            e.localHeaderOffset = keep;
-            break;
-        }
+        auto found = at.find({central.diskNumberStart, central.localHeaderOffset});
+        if (found == at.end()) continue;
+        TZipHeaderInfo& e = entries_[found->second];
+        const uint32_t keep = e.localHeaderOffset;
+        e.AssignFrom(central);
+        e.localHeaderOffset = keep;
     }
 }
 
 int TZipReader::UnZip() {
     busy_ = true;
     cancel_ = false;
+    unknownMethodShown_ = false;
     extracted_.clear();
     extractedSet_.clear();
     filesExtracted_ = 0;
@@ -476,7 +477,10 @@ bool TZipReader::ExtractEntry(size_t index) {
     if (dataEnd > archiveSize_) throw EFatalUnzipError();
 
     if (!ZipMethodSupported(entry.method)) {
-        ShowMessageBox(msg::kUnknownMethod, msg::kZipErrorCaption, mbOk);
+        // Once per archive: an archive of many such entries must not hold
+        // the host in one modal box after another.
+        if (!unknownMethodShown_) ShowMessageBox(msg::kUnknownMethod, msg::kZipErrorCaption, mbOk);
+        unknownMethodShown_ = true;
         return false;
     }
 
@@ -523,8 +527,8 @@ bool TZipReader::ExtractEntry(size_t index) {
         written = output.Written();
         crc = output.Crc();
         if (!out->Flush()) throw ECantWriteUCF();
-        failed = failed || written != static_cast<int64_t>(entry.uncompressedSize) ||
-                 crc != entry.crc32;
+        failed =
+            failed || written != static_cast<int64_t>(entry.uncompressedSize) || crc != entry.crc32;
         // Every byte is in the file: its time can be set through the open
         // handle, which saves a second open by name.
         if (!failed) out->File().SetDosTime(SanitizeDosDateTime(entry.dosDateTime));

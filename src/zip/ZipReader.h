@@ -122,6 +122,7 @@ class TZipReader {
     int32_t zipDosTime_ = -1;  // the archive's last write time when loaded
     bool cancel_ = false;
     bool busy_ = false;
+    bool unknownMethodShown_ = false;  // one box per archive operation, not one per entry
     std::unique_ptr<TDecoders> decoders_;
     std::vector<AnsiString> extracted_;
     std::unordered_set<AnsiString> extractedSet_;  // the same paths, for lookups

@@ -160,6 +160,38 @@ TEST(ZipReaderFault, RebuildWalkOnlyMovesForwardAndStopsAtTheEnd) {
     }
 }
 
+TEST(ZipReaderFault, RebuildStopsAtAsManyEntriesAsADirectoryCounts) {
+    // Two central headers naming one local header send the reader to the
+    // local headers, of which there are more than a directory can count.
+    auto z = BuildZip({{"a", ""}, {"b", ""}});
+    test::SetLe32(z.bytes, z.centralOffsets[1] + 42, 0);
+    const std::string header =
+        z.bytes.substr(z.localOffsets[1], z.centralOffset - z.localOffsets[1]);
+    std::string many;
+    many.reserve(header.size() * 70000);
+    for (int i = 0; i < 70000; ++i) many += header;
+    z.bytes.insert(z.centralOffset, many);
+    test::SetLe32(z.bytes, z.endOffset + many.size() + 16,
+                  static_cast<uint32_t>(z.centralOffset + many.size()));
+    auto r = ExtractBytes(z.bytes, [](TZipReader& reader) { reader.DoAll = false; });
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.fileEntries, 65535);
+}
+
+TEST(ZipReaderFault, UnknownMethodsShowOneBoxPerArchive) {
+    std::vector<TTestEntry> entries;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        TTestEntry e{name, "x"};
+        e.method = 99;
+        e.compressed = "x";
+        entries.push_back(e);
+    }
+    test::TakeMessageBoxes();
+    auto r = ExtractBytes(BuildZip(entries).bytes);
+    EXPECT_EQ(r.filesExtracted, 0);
+    EXPECT_EQ(test::TakeMessageBoxes().size(), 1u);
+}
+
 TEST(ZipReaderFault, OverlappingEntriesAreFailed) {
     // a's data, by its central size, runs into b's local header.
     TTestEntry a{"a.txt", "alpha"};
