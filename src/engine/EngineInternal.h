@@ -1,0 +1,38 @@
+// What the engine's files share; not part of its interface.
+#pragma once
+
+#include "engine/Main.h"
+
+namespace nuva {
+
+// Marks the engine busy for one call; a second call while the first runs
+// finds it taken and is refused.
+class TSender::TBusy {
+  public:
+    explicit TBusy(TSender& engine);
+    ~TBusy();
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+    bool Acquired() const { return acquired_; }
+
+  private:
+    TSender& engine_;
+    bool acquired_;
+};
+
+namespace engine {
+
+// "系统调用出现异常[" + message + "],可能原因[" + reason + "]!".
+WideString ErrorFrame(const WideString& message, const char16_t* reason);
+// The text of a call refused because another one runs on the engine.
+AnsiString BusyText();
+
+// True when `name` may become one path component inside a work directory:
+// not empty, not "." or "..", no byte below 0x20, no "\", "/" or ":" as a
+// single-byte character, no incomplete double-byte character at the end,
+// and no reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any
+// case) before its first ".".
+bool IsSafeName(const AnsiString& name);
+
+}  // namespace engine
+}  // namespace nuva

@@ -1,0 +1,119 @@
+// Main: the sender engine. One `TSender` carries a host's transactions to its
+// server: `Init` reads the configuration and gets the network and CA
+// components ready, `Send` runs one transaction (PDU in -> work files -> zip
+// -> encrypt -> header -> post -> reply header -> decrypt -> unzip -> PDU
+// out), `TestConn` asks the network component to test its connection.
+//
+// The operations take and give UTF-16 automation strings (BSTR) and 16-bit
+// automation booleans, exactly as the COM interface passes them:
+// - out strings (`Message`, `Reply`) are replaced (the engine frees what they
+//   held); `Status` and `Progress` are the host's own variables, written at
+//   every step and handed to the network component during the post;
+// - every error of the system (`nuva::Exception`) is caught at the
+//   operation's boundary and reported through `Message` and `Result`; the
+//   status is then S_OK. Anything else ends the operation with E_UNEXPECTED
+//   (its work files removed first).
+//
+// Use from C++ (a native host, the CLI, tests):
+//     TSender engine;                       // not initialised, no components
+//     TBstr message; VARIANT_BOOL ok;
+//     engine.Init(config.Get(), *message.InOut(), ok);
+//     engine.Send(request.Get(), *reply.InOut(), progress, *status.InOut(),
+//                 *message.InOut(), ok);
+// The calling thread must be initialised for COM (CoInitialize). A COM host
+// reaches the one engine of the library through the SenderImpl object.
+//
+// Threads: one call at a time. A call that arrives while another runs on the
+// same engine (from another thread, or re-entering through the message pump
+// that the archive code runs) is refused at once with Result false; it never
+// touches the running call's files.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "invokers/CAInvoker.h"
+#include "invokers/NetworkInvoker.h"
+#include "platform/Com.h"
+#include "platform/Errors.h"
+#include "util/StringList.h"
+
+namespace nuva {
+
+// The settings of the last Init.
+struct TConfig {
+    AnsiString SendFilePath;      // outgoing work files; normalised, ends in the delimiter
+    AnsiString ReceiveFilePath;   // received files; the same
+    AnsiString NetworkComponent;  // the network component's DLL, as written
+    AnsiString CAComponent;       // the CA component's DLL, as written
+    AnsiString NetworkConfig;     // the declaration + the whole NETWORK element
+    AnsiString CAConfig;          // the declaration + the whole CA element
+};
+
+// One side of a transaction (the request or the reply).
+struct TData {
+    AnsiString Text;                     // request: the PDU in the system code page
+    AnsiString Sender;                   // sender code
+    AnsiString TypeCode;                 // type code (selects the action.ini section)
+    AnsiString Reserve;                  // reserved field
+    std::unique_ptr<TStringList> Files;  // the work files' full paths; null until filled
+    AnsiString ZipFile;                  // the archive (or the file standing in for it)
+    AnsiString DataFile;                 // the file posted / the file received
+    bool HasBody = false;
+    bool IsCompress = false;
+    bool IsCrypt = false;
+    AnsiString Date;    // yyyymmdd
+    AnsiString Header;  // the 64-column transport header
+};
+
+// A native host's view of Send's own steps: called after the engine wrote
+// Progress and Status (not for what the network component writes during the
+// post, which the host sees in its own variables).
+using TSendObserver = std::function<void(SHORT progress, const WideString& status)>;
+
+class TSender {
+  public:
+    TSender();
+    // Releases the components but leaves their DLLs registered.
+    ~TSender();
+    TSender(const TSender&) = delete;
+    TSender& operator=(const TSender&) = delete;
+
+    HRESULT Init(BSTR Config, BSTR& Message, VARIANT_BOOL& Result);
+    HRESULT Send(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Status, BSTR& Message,
+                 VARIANT_BOOL& Result);
+    HRESULT TestConn(BSTR& Message, VARIANT_BOOL& Result);
+
+    void SetObserver(TSendObserver observer) { observer_ = std::move(observer); }
+    bool Initialized() const { return Initialized_; }
+    const TConfig& Config() const { return Config_; }
+    const AnsiString& ActionIniPath() const { return ActionIniPath_; }
+
+    // The steps, for tests and for the operations above.
+    void ReadConfig(const AnsiString& text);
+    void ReadRequest(BSTR request, TData& req);
+    WideString BuildReplyPdu(const TData& rep);
+    bool BuildHeader(TData& req);
+    bool ParseReplyHeader(TData& rep);
+    bool ReadHasBody(const AnsiString& typeCode);
+    bool ReadIsCompress(const AnsiString& typeCode);
+    bool ReadIsCrypt(const AnsiString& typeCode);
+    void ClearWorkFiles(TData& req, TData& rep);
+
+  private:
+    class TBusy;
+    HRESULT SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Status, BSTR& Message,
+                      VARIANT_BOOL& Result, TData& req, TData& rep);
+    bool ReadAction(const AnsiString& typeCode, const char* key);
+
+    bool Initialized_ = false;
+    TConfig Config_;
+    std::unique_ptr<TCAInvoker> CAInvoker_;
+    std::unique_ptr<TNetworkInvoker> NetworkInvoker_;
+    AnsiString ActionIniPath_;
+    std::atomic<bool> busy_{false};  // a call is running (see TBusy)
+    TSendObserver observer_;
+};
+
+}  // namespace nuva
