@@ -24,6 +24,14 @@ int ZipCommand(const TArgs& args);
 // framed as stored blocks of at most 65535 bytes.
 int DeflateCommand(const TArgs& args);
 
+// nuva init|testconn --config FILE [--home DIR] and
+// nuva send --config FILE --request FILE [--reply FILE] [--home DIR]: Init
+// (then TestConn or Send) on an engine of this process; 0 when the result is
+// true, 1 when false, 2 for a usage error or a failure status.
+int InitCommand(const TArgs& args);
+int TestConnCommand(const TArgs& args);
+int SendCommand(const TArgs& args);
+
 // Writes system code page text to stdout / stderr, converted for the terminal.
 void Out(const std::string& ansiText);
 void Err(const std::string& ansiText);

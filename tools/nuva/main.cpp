@@ -12,10 +12,20 @@ namespace {
 const char kUsage[] =
     "usage: nuva COMMAND [ARGS]\n"
     "\n"
-    "The command-line host of the DuredaVevuvavizuriz_NUVA library: it runs the\n"
-    "library's own zip and deflate code on files.\n"
+    "The command-line host of the DuredaVevuvavizuriz_NUVA library: it runs\n"
+    "transactions through the library's engine, and its own zip and deflate code\n"
+    "on files.\n"
     "\n"
     "commands:\n"
+    "  send --config FILE --request FILE [--reply FILE] [--home DIR]\n"
+    "                     Init with the configuration, then Send the request PDU;\n"
+    "                     shows the progress on standard error, writes the reply\n"
+    "                     PDU (GBK) to FILE or shows it, prints the final message;\n"
+    "                     exits 0 when the transaction succeeded, 1 when not\n"
+    "  init --config FILE [--home DIR]\n"
+    "                     Init only: registers and initialises the components\n"
+    "  testconn --config FILE [--home DIR]\n"
+    "                     Init, then the network component's connection test\n"
     "  list ARCHIVE       one line per entry: method, packed and unpacked size,\n"
     "                     CRC-32, date and name\n"
     "  unzip ARCHIVE DIR  extract every entry into DIR (created when missing,\n"
@@ -31,7 +41,13 @@ const char kUsage[] =
     "                     standard output (LEVEL 1-9, default 6)\n"
     "  --help             show this text\n"
     "\n"
-    "Names are shown in the terminal's encoding; archives hold them in GBK.\n";
+    "Names are shown in the terminal's encoding; archives hold them in GBK.\n"
+    "Configuration and request files are read as GBK, or as UTF-8 when they start\n"
+    "with a byte-order mark or declare encoding=\"UTF-8\". action.ini and empty\n"
+    "work directories are looked for in DIR (--home), by default in the directory\n"
+    "of the nuva program itself (the host executable's directory). Components\n"
+    "named by bare file name are found beside nuva, then in the current directory.\n"
+    "exit codes: 0 success, 1 failure, 2 usage error or unexpected failure\n";
 
 struct TCommand {
     const char* name;
@@ -41,7 +57,8 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"list", nuva::cli::ListCommand},       {"unzip", nuva::cli::UnzipCommand},
     {"inflate", nuva::cli::InflateCommand}, {"zip", nuva::cli::ZipCommand},
-    {"deflate", nuva::cli::DeflateCommand},
+    {"deflate", nuva::cli::DeflateCommand}, {"send", nuva::cli::SendCommand},
+    {"init", nuva::cli::InitCommand},       {"testconn", nuva::cli::TestConnCommand},
 };
 
 }  // namespace

@@ -1,0 +1,245 @@
+// nuva init / testconn / send: the engine driven as a host would drive it.
+// Texts are read as a host hands them over (system code page, or UTF-8 when
+// the file says so) and the engine's messages are printed in the terminal's
+// encoding; the progress of Send goes to standard error.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "Commands.h"
+#include "engine/Main.h"
+#include "platform/Com.h"
+#include "platform/Platform.h"
+#include "util/util.h"
+
+namespace nuva::cli {
+
+namespace {
+
+struct TSendOptions {
+    AnsiString config, request, reply, home;
+};
+
+// Parses --config/--request/--reply/--home; false (with a message) on
+// anything else or a missing value.
+bool ParseOptions(const TArgs& args, bool wantRequest, TSendOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        AnsiString* target = args[i] == "--config"                   ? &o.config
+                             : args[i] == "--home"                   ? &o.home
+                             : wantRequest && args[i] == "--request" ? &o.request
+                             : wantRequest && args[i] == "--reply"   ? &o.reply
+                                                                     : nullptr;
+        if (!target || i + 1 == args.size()) {
+            Err("nuva: unexpected argument \"" + ArgumentToAnsi(args[i].c_str()) +
+                "\" (try nuva --help)\n");
+            return false;
+        }
+        *target = ArgumentToAnsi(args[++i].c_str());
+    }
+    if (o.config.empty() || (wantRequest && o.request.empty())) {
+        Err(wantRequest ? "nuva: send needs --config FILE and --request FILE\n"
+                        : "nuva: needs --config FILE\n");
+        return false;
+    }
+    return true;
+}
+
+bool StartsWithNoCase(const std::string& s, size_t pos, const char* word) {
+    for (size_t i = 0; word[i]; ++i) {
+        if (pos + i >= s.size()) return false;
+        char c = s[pos + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+// True when the XML declaration at the start says encoding="UTF-8".
+bool DeclaresUtf8(const std::string& text) {
+    if (text.compare(0, 5, "<?xml") != 0) return false;
+    const size_t end = text.find("?>");
+    const size_t at = text.find("encoding", 0);
+    if (end == std::string::npos || at == std::string::npos || at > end) return false;
+    size_t p = text.find_first_of("\"'", at);
+    return p != std::string::npos && p < end &&
+           (StartsWithNoCase(text, p + 1, "utf-8") || StartsWithNoCase(text, p + 1, "utf8"));
+}
+
+// A file's text as the host would pass it: the system code page, or UTF-8
+// when it starts with a byte-order mark or declares that encoding.
+WideString ReadHostText(const AnsiString& path) {
+    const std::string bytes = LoadFileText(path);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
+    if (DeclaresUtf8(bytes)) return Utf8ToWide(bytes);
+    return AnsiToWide(bytes);
+}
+
+// COM on this thread for one command.
+class TComScope {
+  public:
+    TComScope() { CoInitialize(nullptr); }
+    ~TComScope() { CoUninitialize(); }
+};
+
+// Shows Send's progress on standard error: a redrawn bar on a terminal,
+// one line per step otherwise. During the post the network component writes
+// the progress value itself; a watcher thread shows it while the call runs.
+class TProgressView {
+  public:
+    explicit TProgressView(const SHORT& progress)
+        : progress_(progress), terminal_(StderrIsTerminal()) {}
+    ~TProgressView() { Finish(); }
+
+    void Step(SHORT progress, const WideString& status) {
+        const AnsiString text = WideToAnsi(status);
+        if (text != posting_) StopWatching();  // the post is over
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_ = text;
+        Draw(progress);
+        // The post is the one step whose progress moves inside a call.
+        if (terminal_ && text == posting_ && !watcher_.joinable()) {
+            stop_ = false;
+            StartWatching();
+        }
+    }
+
+    void Finish() {
+        StopWatching();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminal_ && drawn_) Err("\n");
+        drawn_ = false;
+    }
+
+  private:
+    void Draw(SHORT progress) {
+        const int p = progress < 0 ? 0 : progress > 100 ? 100 : progress;
+        if (!terminal_) {
+            Err(Format("%3d%% ", p) + status_ + "\n");
+            return;
+        }
+        const int filled = p * kBarWidth / 100;
+        Err("\r[" + std::string(static_cast<size_t>(filled), '#') +
+            std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " + Format("%3d%% ", p) +
+            status_ + "\x1b[K");
+        drawn_ = true;
+    }
+
+    void StopWatching() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (watcher_.joinable()) watcher_.join();
+    }
+
+    void StartWatching() {
+        watcher_ = std::thread([this] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            SHORT shown = -1;
+            while (!stop_) {
+                // Read while the component may write it: a relaxed atomic
+                // load of the 16-bit variable, for display only.
+                const SHORT now = __atomic_load_n(&progress_, __ATOMIC_RELAXED);
+                if (now != shown) Draw(shown = now);
+                wake_.wait_for(lock, std::chrono::milliseconds(100));
+            }
+        });
+    }
+
+    static constexpr int kBarWidth = 30;
+    const SHORT& progress_;
+    const bool terminal_;
+    const AnsiString posting_ = WideToAnsi(u"准备发送数据...");
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread watcher_;
+    bool stop_ = false;
+    bool drawn_ = false;
+    AnsiString status_;
+};
+
+// Init with the configuration file; prints its message. False when the
+// engine refused or failed (the exit code is then in `exitCode`).
+bool RunInit(TSender& engine, const TSendOptions& o, bool printOnSuccess, int& exitCode) {
+    if (!o.home.empty()) SetExeDirectoryOverride(o.home);
+    TBstr config(ReadHostText(o.config)), message;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (FAILED(engine.Init(config.Get(), *message.InOut(), ok))) {
+        Err("nuva: Init failed unexpectedly\n");
+        exitCode = 2;
+        return false;
+    }
+    if (!ok || printOnSuccess || message.Length() > 0) Out(message.ToAnsi() + "\n");
+    exitCode = ok ? 0 : 1;
+    return ok != VARIANT_FALSE;
+}
+
+}  // namespace
+
+int InitCommand(const TArgs& args) {
+    TSendOptions o;
+    if (!ParseOptions(args, false, o)) return 2;
+    TComScope com;
+    TSender engine;
+    int exitCode = 0;
+    RunInit(engine, o, false, exitCode);
+    if (exitCode == 0) Out("Init: ok\n");
+    return exitCode;
+}
+
+int TestConnCommand(const TArgs& args) {
+    TSendOptions o;
+    if (!ParseOptions(args, false, o)) return 2;
+    TComScope com;
+    TSender engine;
+    int exitCode = 0;
+    if (!RunInit(engine, o, false, exitCode)) return exitCode;
+    TBstr message;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (FAILED(engine.TestConn(*message.InOut(), ok))) {
+        Err("nuva: TestConn failed unexpectedly\n");
+        return 2;
+    }
+    Out(message.ToAnsi() + (ok ? "\nTestConn: ok\n" : "\n"));
+    return ok ? 0 : 1;
+}
+
+int SendCommand(const TArgs& args) {
+    TSendOptions o;
+    if (!ParseOptions(args, true, o)) return 2;
+    TComScope com;
+    TSender engine;
+    int exitCode = 0;
+    if (!RunInit(engine, o, false, exitCode)) return exitCode;
+
+    TBstr request(ReadHostText(o.request)), reply, status, message;
+    SHORT progress = 0;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    HRESULT hr;
+    {
+        TProgressView view(progress);
+        engine.SetObserver([&view](SHORT p, const WideString& s) { view.Step(p, s); });
+        hr = engine.Send(request.Get(), *reply.InOut(), progress, *status.InOut(), *message.InOut(),
+                         ok);
+        engine.SetObserver(nullptr);
+    }
+    if (FAILED(hr)) {
+        Err(Format("nuva: Send failed unexpectedly (0x%08X)\n", static_cast<unsigned>(hr)));
+        return 2;
+    }
+    if (ok) {
+        // The reply PDU declares GBK: written in it, or shown on the terminal.
+        if (!o.reply.empty())
+            SaveFileText(reply.ToAnsi(), o.reply);
+        else
+            Out(reply.ToAnsi() + "\n");
+    }
+    Out(message.ToAnsi() + "\n");
+    return ok ? 0 : 1;
+}
+
+}  // namespace nuva::cli
