@@ -74,9 +74,9 @@ if [ $built_dev = 1 ] && [ $built_win64 = 1 ] && [ -f "$shared/bench/make_corpus
     rm -rf "$corpus"
     bash "$shared/bench/make_corpus.sh" "$corpus" >build/corpus.log 2>&1 && touch "$corpus/.complete"
   fi
-  build/dev/tests/deflate_digests "$corpus" >build/digests.native.txt 2>&1 &
+  build/dev/bin/deflate_digests "$corpus" >build/digests.native.txt 2>&1 &
   native_pid=$!
-  build/win64/wine-run.sh build/win64/tests/deflate_digests.exe "Z:${corpus//\//\\}" --fresh 2>&1 |
+  build/win64/wine-run.sh build/win64/bin/deflate_digests.exe "Z:${corpus//\//\\}" --fresh 2>&1 |
     tr -d '\r' >build/digests.wine.txt
   wine_rc=${PIPESTATUS[0]}
   wait $native_pid; native_rc=$?
