@@ -36,7 +36,7 @@ endfunction()
 # dependent first, for programs that link all of them (benchmarks, fuzzers).
 function(nuva_our_libraries var)
   set(libs)
-  foreach(lib zip codec util platform)
+  foreach(lib engine invokers zip codec util com platform)
     if(TARGET nuva_${lib})
       list(APPEND libs nuva::${lib})
     endif()
