@@ -34,6 +34,12 @@ TSender::~TSender() {
     if (CAInvoker_) CAInvoker_->KeepRegistered();
 }
 
+void TSender::AbandonComponents() {
+    Initialized_ = false;
+    (void)NetworkInvoker_.release();
+    (void)CAInvoker_.release();
+}
+
 void TSender::ReadConfig(const AnsiString& text) {
     TXmlNode node;
     GetElement(text, "SEND_FILE_PATH", node);

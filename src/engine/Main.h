@@ -80,6 +80,13 @@ class TSender {
     TSender(const TSender&) = delete;
     TSender& operator=(const TSender&) = delete;
 
+    // Gives up the components of the last Init without touching them: their
+    // objects are neither released nor unregistered, and the engine is left
+    // without components and not initialised. For the library's unload,
+    // where calling into other modules is unsafe; the objects then live on
+    // until the process ends.
+    void AbandonComponents();
+
     HRESULT Init(BSTR Config, BSTR& Message, VARIANT_BOOL& Result);
     HRESULT Send(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Status, BSTR& Message,
                  VARIANT_BOOL& Result);
@@ -94,6 +101,8 @@ class TSender {
     void ReadConfig(const AnsiString& text);
     void ReadRequest(BSTR request, TData& req);
     WideString BuildReplyPdu(const TData& rep);
+    // The same in the system code page (what Send converts into Reply).
+    AnsiString BuildReplyText(const TData& rep);
     bool BuildHeader(TData& req);
     bool ParseReplyHeader(TData& rep);
     bool ReadHasBody(const AnsiString& typeCode);

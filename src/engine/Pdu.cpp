@@ -68,20 +68,20 @@ AnsiString Column(const AnsiString& header, THeaderField field) {
 constexpr const char kInvalidName[] =
     "The filename, directory name, or volume label syntax is incorrect";
 
-AnsiString Element(const AnsiString& text, const char* name) {
-    TXmlNode node;
-    GetElement(text, name, node);
-    return XmlUnescape(node.Inner);
+AnsiString Element(std::string_view text, const char* name) {
+    return ElementText(text, name);
 }
 
-AnsiString Tagged(const char* name, const AnsiString& text) {
-    return AnsiString("<") + name + ">" + XmlEscape(text) + "</" + name + ">";
+void AppendTagged(AnsiString& out, const char* name, std::string_view text) {
+    out.append("<").append(name).append(">");
+    AppendXmlEscaped(out, text);
+    out.append("</").append(name).append(">");
 }
 
 }  // namespace
 
 void TSender::ReadRequest(BSTR request, TData& req) {
-    req.Text = WideToAnsi(BstrToWide(request));
+    req.Text = BstrToAnsi(request);
     req.Sender = Element(req.Text, "SENDER");
     const AnsiString senderDir = Config_.SendFilePath + req.Sender;
     // Empty is allowed here: it is refused below when the request has a body.
@@ -92,13 +92,15 @@ void TSender::ReadRequest(BSTR request, TData& req) {
     req.Reserve = Element(req.Text, "RESERVE");
 
     req.Files = std::make_unique<TStringList>();
-    for (const TXmlNode& item : GetElements(req.Text, "CONTENT")) {
-        const AnsiString name = Element(item.Inner, "NAME");
+    // The items as views into the text: a large VALUE is copied only once,
+    // unescaped.
+    ForEachElementInner(req.Text, "CONTENT", [&](std::string_view item) {
+        const AnsiString name = Element(item, "NAME");
         const AnsiString path = senderDir + PathDelim + name;
         if (!engine::IsSafeName(name)) throw EFCreateError(path, kInvalidName);
-        SaveFileText(Element(item.Inner, "VALUE"), path);
+        SaveFileText(Element(item, "VALUE"), path);
         req.Files->Add(path);
-    }
+    });
 
     req.ZipFile = Config_.SendFilePath + req.Sender + ".zip";
     req.DataFile = Config_.SendFilePath + req.Sender + ".CA";
@@ -108,16 +110,28 @@ void TSender::ReadRequest(BSTR request, TData& req) {
     if (req.Sender.empty() && req.HasBody) throw EFCreateError(req.DataFile, kInvalidName);
 }
 
-WideString TSender::BuildReplyPdu(const TData& rep) {
-    AnsiString text = kPduStart + Tagged("SENDER", rep.Sender) + Tagged("TYPE_CODE", rep.TypeCode) +
-                      Tagged("RESERVE", rep.Reserve);
+AnsiString TSender::BuildReplyText(const TData& rep) {
+    AnsiString text = kPduStart;
+    AppendTagged(text, "SENDER", rep.Sender);
+    AppendTagged(text, "TYPE_CODE", rep.TypeCode);
+    AppendTagged(text, "RESERVE", rep.Reserve);
     if (rep.Files) {
         for (const AnsiString& path : *rep.Files) {
-            text += "<CONTENT>" + Tagged("NAME", ExtractFileName(path)) +
-                    Tagged("VALUE", LoadFileText(path)) + "</CONTENT>";
+            const AnsiString value = LoadFileText(path);
+            // Room for the escaped value without a copy as the text grows.
+            text.reserve(text.size() + value.size() + value.size() / 8 + 256);
+            text += "<CONTENT>";
+            AppendTagged(text, "NAME", ExtractFileName(path));
+            AppendTagged(text, "VALUE", value);
+            text += "</CONTENT>";
         }
     }
-    return AnsiToWide(text + "</PDU>");
+    text += "</PDU>";
+    return text;
+}
+
+WideString TSender::BuildReplyPdu(const TData& rep) {
+    return AnsiToWide(BuildReplyText(rep));
 }
 
 bool TSender::BuildHeader(TData& req) {

@@ -151,10 +151,10 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     }
 
     step(90, texts::kBuildingReply);
-    WideString reply = BuildReplyPdu(rep);
+    const AnsiString reply = BuildReplyText(rep);
     step(100, texts::kReplyBuilt);
     ClearWorkFiles(req, rep);
-    AssignBstr(Reply, reply);
+    AssignBstrFromAnsi(Reply, reply);
     AssignBstr(Message, texts::kSucceeded);
     Result = VARIANT_TRUE;
     return S_OK;

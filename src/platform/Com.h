@@ -49,6 +49,11 @@ inline const char16_t* Utf16Text(const OLECHAR* s) {
 // keeps embedded NULs.
 WideString BstrToWide(BSTR s);
 WideString OleToWide(const OLECHAR* s);
+// A BSTR's text in the system code page, converted straight from it.
+AnsiString BstrToAnsi(BSTR s);
+// Replaces the string of a caller's BSTR variable with `text` converted
+// from the system code page straight into the new string.
+void AssignBstrFromAnsi(BSTR& target, const AnsiString& text);
 // Replaces the string of a caller's BSTR variable (freeing what it held, the
 // automation rule for a callee that replaces an in/out string).
 void AssignBstr(BSTR& target, const WideString& text);

@@ -78,6 +78,12 @@ bool IsLeadByte(unsigned char b);
 // UTF-8 goes through UTF-16 on both platforms.
 WideString AnsiToWide(const AnsiString& s);
 AnsiString WideToAnsi(const WideString& s);
+// The same over a buffer of UTF-16 units, without a WideString of its own.
+AnsiString WideToAnsi(const char16_t* units, size_t length);
+// AnsiToWide into `dest`, which holds `capacity` units: returns the number of
+// units the text takes, and writes them only when they fit (a null `dest`
+// counts them).
+size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity);
 std::string AnsiToUtf8(const AnsiString& s);
 AnsiString Utf8ToAnsi(const std::string& s);
 // UTF-8 to UTF-16 directly (nothing lost to the code page); invalid bytes

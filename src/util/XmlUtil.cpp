@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <unordered_set>
 
@@ -111,7 +112,7 @@ struct TElementSpan {
 
 class TElementFinder {
   public:
-    TElementFinder(const AnsiString& text, const AnsiString& name)
+    TElementFinder(std::string_view text, const AnsiString& name)
         : text_(text), open_("<" + name), close_("</" + name + ">") {}
 
     // The first start tag (open + " " or open + ">") at or after `from` that
@@ -173,7 +174,7 @@ class TElementFinder {
     }
 
   private:
-    const AnsiString& text_;
+    std::string_view text_;
     const AnsiString open_;
     const AnsiString close_;
 };
@@ -242,14 +243,18 @@ bool ScanTopLevel(const AnsiString& text, const AnsiString& name,
 
 }  // namespace
 
-AnsiString XmlEscape(const AnsiString& text) {
+void AppendXmlEscaped(AnsiString& out, std::string_view text) {
     const size_t growth = EscapeGrowth(text.data(), text.size());
-    if (growth == 0) return text;
+    if (growth == 0) {
+        out.append(text);
+        return;
+    }
+    const size_t start = out.size();
     const size_t outLen = text.size() + growth;
     // Whole words are stored and then partly overwritten: keep one word of
     // room past the end.
-    AnsiString out(outLen + kWord, '\0');
-    char* d = &out[0];
+    out.resize(start + outLen + kWord);
+    char* d = &out[start];
     const char* p = text.data();
     const char* const end = p + text.size();
     if (kWordScan) {
@@ -279,7 +284,13 @@ AnsiString XmlEscape(const AnsiString& text) {
             d += kEscape.length[c];
         }
     }
-    out.resize(outLen);
+    out.resize(start + outLen);
+}
+
+AnsiString XmlEscape(const AnsiString& text) {
+    if (EscapeGrowth(text.data(), text.size()) == 0) return text;
+    AnsiString out;
+    AppendXmlEscaped(out, text);
     return out;
 }
 
@@ -289,10 +300,15 @@ AnsiString XmlEscape(const AnsiString& text) {
 // cannot be part of any later entity, so every replace finds exactly the
 // entities of the original text that the earlier ones left.
 AnsiString XmlUnescape(const AnsiString& text) {
+    if (!std::memchr(text.data(), '&', text.size())) return text;
+    return XmlUnescape(std::string_view(text));
+}
+
+AnsiString XmlUnescape(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     const char* q = static_cast<const char*>(std::memchr(p, '&', text.size()));
-    if (!q) return text;
+    if (!q) return AnsiString(text);
     AnsiString out(text.size(), '\0');
     char* d = &out[0];
     while (q) {
@@ -350,6 +366,16 @@ void GetElement(const AnsiString& text, const AnsiString& name, TXmlNode& node) 
     if (finder.Match(start, span)) FillNode(text, span, 1, node);
 }
 
+AnsiString ElementText(std::string_view text, const AnsiString& name) {
+    TElementFinder finder(text, name);
+    const size_t start = finder.FindStartTag(0);
+    TElementSpan span;
+    if (start == npos || finder.FindClose(0) == npos || !finder.Match(start, span))
+        return AnsiString();
+    return XmlUnescape(
+        std::string_view(text.data() + span.innerBegin, span.innerEnd - span.innerBegin));
+}
+
 std::vector<TXmlNode> GetElements(const AnsiString& text, const AnsiString& name) {
     std::vector<TElementSpan> spans;
     if (!ScanTopLevel(text, name, spans)) return detail::GetElementsByRemoval(text, name);
@@ -362,6 +388,21 @@ std::vector<TXmlNode> GetElements(const AnsiString& text, const AnsiString& name
         FillNode(text, span, static_cast<int>(nodes.size()), nodes.back());
     }
     return nodes;
+}
+
+void ForEachElementInner(const AnsiString& text, const AnsiString& name,
+                         const std::function<void(std::string_view inner)>& visit) {
+    std::vector<TElementSpan> spans;
+    if (!ScanTopLevel(text, name, spans)) {
+        for (const TXmlNode& node : detail::GetElementsByRemoval(text, name)) visit(node.Inner);
+        return;
+    }
+    std::unordered_set<std::string_view> listed;
+    for (const TElementSpan& span : spans) {
+        const std::string_view outer(text.data() + span.start, span.end - span.start);
+        if (!listed.insert(outer).second) continue;
+        visit(std::string_view(text.data() + span.innerBegin, span.innerEnd - span.innerBegin));
+    }
 }
 
 namespace detail {

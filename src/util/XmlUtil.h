@@ -12,7 +12,9 @@
 // Threads: every function may be called from any thread.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -38,10 +40,13 @@ struct TXmlNode {
 // "&" "<" ">" '"' "'" become "&amp;" "&lt;" "&gt;" "&quot;" "&apos;". Each
 // byte is escaped once: an escaped "&amp;" becomes "&amp;amp;".
 AnsiString XmlEscape(const AnsiString& text);
+// Appends the escaped text to `out` (one pass, no copy of its own).
+void AppendXmlEscaped(AnsiString& out, std::string_view text);
 // The five entities back to their characters; "&amp;" is taken last, so
 // "&amp;lt;" becomes "&lt;". Other entities and numeric references stay as
 // they are.
 AnsiString XmlUnescape(const AnsiString& text);
+AnsiString XmlUnescape(std::string_view text);
 
 // Splits a start tag's attribute text into lines name + "=" + value; null
 // for an empty text, otherwise a new list that the caller owns. The name is
@@ -57,12 +62,23 @@ std::unique_ptr<TStringList> ParseAttributes(const AnsiString& text);
 // start tag or when its end tag is missing.
 void GetElement(const AnsiString& text, const AnsiString& name, TXmlNode& node);
 
+// The unescaped inner text of the first element `name` (as GetElement finds
+// it), without copying its outer or inner text first; empty when there is no
+// such element.
+AnsiString ElementText(std::string_view text, const AnsiString& name);
+
 // Every element `name` in document order, `Index` numbering them from 1.
 // Elements nested in one of the same name are not listed on their own, and
 // byte-identical elements are listed once: each listed element's text is
 // removed from the rest of the document wherever it occurs, and the search
 // continues in what remains. The list may be empty.
 std::vector<TXmlNode> GetElements(const AnsiString& text, const AnsiString& name);
+
+// The inner text of each element GetElements lists, in the same order, as a
+// view into `text` where it can (no copy of a large element), valid during
+// the call.
+void ForEachElementInner(const AnsiString& text, const AnsiString& name,
+                         const std::function<void(std::string_view inner)>& visit);
 
 namespace detail {
 // GetElements by the removal steps themselves: find the first element,

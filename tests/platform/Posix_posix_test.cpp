@@ -2,6 +2,8 @@
 // on disk in UTF-8 while the system sees them in GBK.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -32,6 +34,49 @@ TEST(PosixTest, NamesOnDiskAreUtf8) {
         std::ifstream byGbkName(tmp / name);
         EXPECT_FALSE(byGbkName.good()) << AnsiToUtf8(name);
     }
+}
+
+// The code-page conversions go by table: they must say what the C library's
+// GBK says, code by code, both ways; '?' where it has no mapping.
+TEST(PosixTest, CodePageTablesAgreeWithTheCLibrary) {
+    iconv_t decode = iconv_open("UTF-16LE", "GBK");
+    iconv_t encode = iconv_open("GBK", "UTF-16LE");
+    ASSERT_NE(decode, reinterpret_cast<iconv_t>(-1));
+    auto convert = [](iconv_t cd, const std::string& in, std::string* out) {
+        char buffer[8];
+        char* src = const_cast<char*>(in.data());
+        char* dst = buffer;
+        size_t srcLeft = in.size(), dstLeft = sizeof buffer;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1);
+        out->assign(buffer, sizeof buffer - dstLeft);
+        return ok && srcLeft == 0;
+    };
+    int mismatches = 0;
+    std::string ref;
+    for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+        for (unsigned trail = 0x3F; trail <= 0xFF; ++trail) {
+            // 0x3F: the byte alone, then as a lead byte with each trail byte.
+            const std::string pair =
+                trail == 0x3F ? std::string(1, char(lead)) : std::string{char(lead), char(trail)};
+            const WideString got = AnsiToWide(pair);
+            if (convert(decode, pair, &ref)) {
+                mismatches += got != WideString(reinterpret_cast<const char16_t*>(ref.data()),
+                                                ref.size() / 2);
+            } else if (pair.size() == 1 || lead != 0x80) {
+                mismatches += got.empty() || got[0] != u'?';
+            }
+        }
+    }
+    for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+        const std::string in{char(unit & 0xFF), char(unit >> 8)};
+        const AnsiString got = WideToAnsi(WideString(1, char16_t(unit)));
+        mismatches += convert(encode, in, &ref) ? got != ref : got != "?";
+    }
+    iconv_close(decode);
+    iconv_close(encode);
+    EXPECT_EQ(mismatches, 0);
 }
 
 uint32_t DosOf(int year, int month, int day, int hour, int minute, int second) {
@@ -78,11 +123,13 @@ TEST(PosixTest, DosTimesConvertAsMktimeDoesAcrossClockChanges) {
         tzset();
         // An hour of another year first, so that no hour kept under the
         // previous zone is reused.
-        EXPECT_EQ(posix::DosToTime(DosOf(1990, 1, 1, 0, 0, 0)), MktimeOf(DosOf(1990, 1, 1, 0, 0, 0)));
+        EXPECT_EQ(posix::DosToTime(DosOf(1990, 1, 1, 0, 0, 0)),
+                  MktimeOf(DosOf(1990, 1, 1, 0, 0, 0)));
         int mismatches = 0;
         for (int day = s.day; day < s.day + 3; ++day) {
             for (int minute = 0; minute < 24 * 60; minute += 3) {
-                const uint32_t dos = DosOf(2024, s.month, day, minute / 60, minute % 60, minute % 60);
+                const uint32_t dos =
+                    DosOf(2024, s.month, day, minute / 60, minute % 60, minute % 60);
                 if (posix::DosToTime(dos) != MktimeOf(dos) && ++mismatches <= 3)
                     ADD_FAILURE() << s.zone << " 2024-" << s.month << "-" << day << " "
                                   << minute / 60 << ":" << minute % 60;

@@ -22,6 +22,19 @@ WideString OleToWide(const OLECHAR* s) {
     return WideString(Utf16Text(s));
 }
 
+AnsiString BstrToAnsi(BSTR s) {
+    return s ? WideToAnsi(Utf16Text(s), SysStringLen(s)) : AnsiString();
+}
+
+void AssignBstrFromAnsi(BSTR& target, const AnsiString& text) {
+    const size_t units = AnsiToWideInto(text, nullptr, 0);
+    BSTR fresh = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+    if (!fresh) throw std::bad_alloc();
+    AnsiToWideInto(text, reinterpret_cast<char16_t*>(fresh), units);
+    SysFreeString(target);
+    target = fresh;
+}
+
 void AssignBstr(BSTR& target, const WideString& text) {
     BSTR fresh = SysAllocStringLen(OleText(text.data()), static_cast<UINT>(text.size()));
     if (!fresh) throw std::bad_alloc();
@@ -45,7 +58,9 @@ TBstr TBstr::Attach(BSTR bstr) {
 }
 
 TBstr TBstr::FromAnsi(const AnsiString& text) {
-    return TBstr(AnsiToWide(text));
+    TBstr result;
+    AssignBstrFromAnsi(result.bstr_, text);
+    return result;
 }
 
 TBstr& TBstr::operator=(TBstr&& other) noexcept {
@@ -58,7 +73,7 @@ size_t TBstr::Length() const {
 }
 
 AnsiString TBstr::ToAnsi() const {
-    return WideToAnsi(ToWide());
+    return BstrToAnsi(bstr_);
 }
 
 BSTR* TBstr::Receive() {

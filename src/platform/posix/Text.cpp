@@ -1,4 +1,5 @@
-// System code page on POSIX: GBK through iconv, fixed. Upper-casing changes
+// System code page on POSIX: GBK, fixed: by table between the code page and
+// UTF-16, through iconv to and from UTF-8. Upper-casing changes
 // ASCII a-z only; ANSI and OEM are the same code page (936), so the OEM
 // conversions are the identity.
 //
@@ -63,23 +64,34 @@ bool AllAscii(const TUnit* text, size_t length) {
     return true;
 }
 
-// Converts `in` from one iconv encoding to another. Bytes that cannot be
-// converted are replaced by '?' (U+003F) and skipped, as the Windows
-// conversions replace them with the default character.
-std::string Convert(const char* to, const char* from, const char* in, size_t inLen,
-                    size_t unitSize) {
+// Converts `in` from one iconv encoding to another, straight into the
+// result's own buffer (a std::string of bytes or a WideString of UTF-16
+// units). Bytes that cannot be converted are replaced by '?' (U+003F) and
+// skipped one input unit at a time, as the Windows conversions replace them
+// with the default character.
+template <typename TOut>
+TOut Convert(const char* to, const char* from, const char* in, size_t inLen, size_t unitSize) {
+    using TUnit = typename TOut::value_type;
+    TOut out;
     iconv_t cd = Descriptor(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
-    std::string out;
-    out.resize(inLen * 4 + 16);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+    // Sized for the output at once: UTF-16 from GBK or UTF-8 takes at most
+    // two bytes per input byte, GBK from UTF-16 at most one, UTF-8 from GBK
+    // at most one and a half; the buffer grows if not.
+    const size_t perInput = std::strcmp(from, "UTF-16LE") == 0 ? 1 : 2;
+    out.resize((inLen * perInput + 16) / sizeof(TUnit));
+    auto bytesOf = [&out] { return out.size() * sizeof(TUnit); };
     char* src = const_cast<char*>(in);
     size_t srcLeft = inLen;
-    size_t used = 0;
+    size_t used = 0;  // bytes
+    auto room = [&](size_t bytes) {
+        if (bytesOf() - used < bytes) out.resize(out.size() * 2 + bytes);
+    };
     while (srcLeft > 0) {
-        char* dst = &out[used];
-        size_t dstLeft = out.size() - used;
+        char* dst = reinterpret_cast<char*>(&out[0]) + used;
+        size_t dstLeft = bytesOf() - used;
         size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-        used = out.size() - dstLeft;
+        used = bytesOf() - dstLeft;
         if (r != static_cast<size_t>(-1)) break;
         if (errno == E2BIG) {
             out.resize(out.size() * 2);
@@ -91,21 +103,98 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
         srcLeft -= skip;
         static const char16_t kQuestion16 = u'?';
         if (std::strcmp(to, "UTF-16LE") == 0) {
-            if (out.size() - used < 2) out.resize(out.size() * 2 + 2);
-            std::memcpy(&out[used], &kQuestion16, 2);
+            room(2);
+            std::memcpy(reinterpret_cast<char*>(&out[0]) + used, &kQuestion16, 2);
             used += 2;
         } else {
-            if (out.size() - used < 1) out.resize(out.size() * 2 + 1);
-            out[used++] = '?';
+            room(1);
+            reinterpret_cast<char*>(&out[0])[used++] = '?';
         }
     }
     // Flush any shift state.
-    char* dst = &out[used];
-    size_t dstLeft = out.size() - used;
+    room(16);
+    char* dst = reinterpret_cast<char*>(&out[0]) + used;
+    size_t dstLeft = bytesOf() - used;
     iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-    used = out.size() - dstLeft;
-    out.resize(used);
+    used = bytesOf() - dstLeft;
+    out.resize(used / sizeof(TUnit));
     return out;
+}
+
+// GBK by table: the C library's own mapping (GbkTable.inc, generated from
+// it and checked both ways by tools/gbk_table), without iconv's per-call
+// cost. Decoding and encoding replace what has no mapping by '?' one input
+// unit at a time, exactly as the iconv conversions above do.
+constexpr uint16_t kGbkDecode[] = {
+#include "platform/posix/GbkTable.inc"
+};
+constexpr unsigned kLeadFirst = 0x81;
+constexpr unsigned kTrailFirst = 0x40;
+constexpr unsigned kTrailCount = 191;      // 0x40..0xFE
+constexpr unsigned char kEuroByte = 0x80;  // the one single byte beyond ASCII
+constexpr char16_t kEuro = u'\u20AC';
+static_assert(sizeof kGbkDecode / sizeof kGbkDecode[0] == 126 * kTrailCount,
+              "one row per lead byte");
+
+// The character of a double-byte code, or 0 when it has none.
+inline char16_t DecodePair(unsigned char lead, unsigned char trail) {
+    if (trail < kTrailFirst || trail == 0xFF) return 0;
+    return kGbkDecode[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)];
+}
+
+// The reverse of kGbkDecode: the double-byte code of each UTF-16 unit, or 0.
+const uint16_t* GbkEncodeTable() {
+    static const uint16_t* table = [] {
+        static uint16_t encode[0x10000] = {};
+        for (unsigned i = 0; i < sizeof kGbkDecode / sizeof kGbkDecode[0]; ++i)
+            if (kGbkDecode[i])
+                encode[kGbkDecode[i]] = static_cast<uint16_t>((kLeadFirst + i / kTrailCount) << 8 |
+                                                              (kTrailFirst + i % kTrailCount));
+        return encode;
+    }();
+    return table;
+}
+
+// Walks `s` as GBK, calling `emit` with each UTF-16 unit.
+template <typename TEmit>
+void DecodeGbk(const AnsiString& s, TEmit emit) {
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            emit(static_cast<char16_t>(c));
+            ++i;
+        } else if (c == kEuroByte) {
+            emit(kEuro);
+            ++i;
+        } else if (c != 0xFF && i + 1 < n) {
+            const char16_t unit = DecodePair(c, static_cast<unsigned char>(s[i + 1]));
+            emit(unit ? unit : u'?');
+            i += unit ? 2 : 1;
+        } else {
+            emit(u'?');
+            ++i;
+        }
+    }
+}
+
+// Walks `length` UTF-16 units, calling `emit` with each GBK byte.
+template <typename TEmit>
+void EncodeGbk(const char16_t* units, size_t length, TEmit emit) {
+    const uint16_t* table = GbkEncodeTable();
+    for (const char16_t* end = units + length; units != end; ++units) {
+        const char16_t unit = *units;
+        if (unit < 0x80) {
+            emit(static_cast<char>(unit));
+        } else if (unit == kEuro) {
+            emit(static_cast<char>(kEuroByte));
+        } else if (const uint16_t code = table[unit]) {
+            emit(static_cast<char>(code >> 8));
+            emit(static_cast<char>(code & 0xFF));
+        } else {
+            emit('?');
+        }
+    }
 }
 
 }  // namespace
@@ -118,38 +207,56 @@ bool IsLeadByte(unsigned char b) {
     return b >= 0x81 && b <= 0xFE;
 }
 
+// Both directions count first and then write into a string of the exact
+// size: one allocation, touched once more than written.
+size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity) {
+    size_t units = 0;
+    if (AllAscii(s.data(), s.size())) {
+        units = s.size();
+        if (dest && units <= capacity) std::copy(s.begin(), s.end(), dest);
+        return units;
+    }
+    DecodeGbk(s, [&units](char16_t) { ++units; });
+    if (dest && units <= capacity) DecodeGbk(s, [&dest](char16_t unit) { *dest++ = unit; });
+    return units;
+}
+
 WideString AnsiToWide(const AnsiString& s) {
     if (AllAscii(s.data(), s.size())) return WideString(s.begin(), s.end());
-    std::string bytes = Convert("UTF-16LE", "GBK", s.data(), s.size(), 1);
-    WideString w(bytes.size() / 2, u'\0');
-    std::memcpy(w.data(), bytes.data(), w.size() * 2);
+    WideString w(AnsiToWideInto(s, nullptr, 0), u'\0');
+    AnsiToWideInto(s, &w[0], w.size());
     return w;
 }
 
+AnsiString WideToAnsi(const char16_t* units, size_t length) {
+    if (AllAscii(units, length)) return AnsiString(units, units + length);
+    size_t bytes = 0;
+    EncodeGbk(units, length, [&bytes](char) { ++bytes; });
+    AnsiString a(bytes, '\0');
+    char* out = &a[0];
+    EncodeGbk(units, length, [&out](char b) { *out++ = b; });
+    return a;
+}
+
 AnsiString WideToAnsi(const WideString& s) {
-    if (AllAscii(s.data(), s.size())) return AnsiString(s.begin(), s.end());
-    return Convert("GBK", "UTF-16LE", reinterpret_cast<const char*>(s.data()), s.size() * 2, 2);
+    return WideToAnsi(s.data(), s.size());
 }
 
 std::string AnsiToUtf8(const AnsiString& s) {
     if (AllAscii(s.data(), s.size())) return s;
-    return Convert("UTF-8", "GBK", s.data(), s.size(), 1);
+    return Convert<std::string>("UTF-8", "GBK", s.data(), s.size(), 1);
 }
 
 WideString Utf8ToWide(const std::string& s) {
     if (AllAscii(s.data(), s.size())) return WideString(s.begin(), s.end());
-    std::string bytes = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
-    WideString w(bytes.size() / 2, u'\0');
-    std::memcpy(w.data(), bytes.data(), w.size() * 2);
-    return w;
+    return Convert<WideString>("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
 }
 
 // Through UTF-16, as on Windows: a character outside GBK becomes one '?' per
 // UTF-16 unit, not one per UTF-8 byte.
 AnsiString Utf8ToAnsi(const std::string& s) {
     if (AllAscii(s.data(), s.size())) return s;
-    std::string utf16 = Convert("UTF-16LE", "UTF-8", s.data(), s.size(), 1);
-    return Convert("GBK", "UTF-16LE", utf16.data(), utf16.size(), 2);
+    return WideToAnsi(Utf8ToWide(s));
 }
 
 void UpperCaseBuffer(char* buffer, size_t length) {

@@ -26,10 +26,10 @@ WideString MultiByteToWide(UINT codePage, const std::string& s) {
     return w;
 }
 
-std::string WideToMultiByte(UINT codePage, const WideString& w) {
-    if (w.empty()) return std::string();
-    int inLen = ClampedLength(w.size());
-    const wchar_t* in = reinterpret_cast<const wchar_t*>(w.data());
+std::string WideToMultiByte(UINT codePage, const char16_t* units, size_t length) {
+    if (length == 0) return std::string();
+    int inLen = ClampedLength(length);
+    const wchar_t* in = reinterpret_cast<const wchar_t*>(units);
     int n = WideCharToMultiByte(codePage, 0, in, inLen, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return std::string();
     std::string s(static_cast<size_t>(n), '\0');
@@ -53,14 +53,31 @@ WideString AnsiToWide(const AnsiString& s) {
 }
 
 AnsiString WideToAnsi(const WideString& s) {
-    return WideToMultiByte(CP_ACP, s);
+    return WideToMultiByte(CP_ACP, s.data(), s.size());
+}
+
+AnsiString WideToAnsi(const char16_t* units, size_t length) {
+    return WideToMultiByte(CP_ACP, units, length);
+}
+
+size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity) {
+    if (s.empty()) return 0;
+    const int inLen = ClampedLength(s.size());
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), inLen, nullptr, 0);
+    if (n <= 0) return 0;
+    if (dest && static_cast<size_t>(n) <= capacity)
+        MultiByteToWideChar(CP_ACP, 0, s.data(), inLen, reinterpret_cast<wchar_t*>(dest), n);
+    return static_cast<size_t>(n);
 }
 
 std::string AnsiToUtf8(const AnsiString& s) {
-    return WideToMultiByte(CP_UTF8, AnsiToWide(s));
+    const WideString w = AnsiToWide(s);
+    return WideToMultiByte(CP_UTF8, w.data(), w.size());
 }
 
-WideString Utf8ToWide(const std::string& s) { return MultiByteToWide(CP_UTF8, s); }
+WideString Utf8ToWide(const std::string& s) {
+    return MultiByteToWide(CP_UTF8, s);
+}
 
 AnsiString Utf8ToAnsi(const std::string& s) {
     return WideToAnsi(MultiByteToWide(CP_UTF8, s));

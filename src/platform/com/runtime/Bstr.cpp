@@ -40,16 +40,15 @@ extern "C" {
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     if (length > kMaxUnits) return nullptr;
     const uint32_t bytes = length * sizeof(OLECHAR);
-    char* block = static_cast<char*>(std::malloc(kPrefixSize + bytes + sizeof(OLECHAR)));
+    // Windows leaves the text of SysAllocStringLen(nullptr, n) undefined;
+    // zeros make a string that a caller fills only in part still readable
+    // (calloc: fresh pages of a large string come zeroed, without a pass).
+    const size_t blockSize = kPrefixSize + bytes + sizeof(OLECHAR);
+    char* block = static_cast<char*>(text ? std::malloc(blockSize) : std::calloc(1, blockSize));
     if (!block) return nullptr;
     std::memcpy(block, &bytes, kPrefixSize);
     BSTR bstr = reinterpret_cast<BSTR>(block + kPrefixSize);
-    // Windows leaves the text of SysAllocStringLen(nullptr, n) undefined;
-    // zeros make a string that a caller fills only in part still readable.
-    if (text)
-        std::memcpy(bstr, text, bytes);
-    else
-        std::memset(bstr, 0, bytes);
+    if (text) std::memcpy(bstr, text, bytes);
     bstr[length] = 0;
     liveBstrs.fetch_add(1, std::memory_order_relaxed);
     return bstr;
