@@ -33,13 +33,15 @@ namespace {
 constexpr const char kDefaultFlag[] = "1";
 
 // Deletes one work file, read-only or not, when it lies inside `base`;
-// failures are not reported (another process may hold the file).
+// failures are not reported (another process may hold the file). The
+// attribute is looked at only when the plain delete failed: one call per
+// file in the usual case.
 void DeleteWorkFile(const AnsiString& path, const AnsiString& base) {
     if (path.size() <= base.size() || path.compare(0, base.size(), base) != 0) return;
-    if (!FileExists(path)) return;
+    if (DeleteFile(path)) return;
     const int32_t attributes = GetFileAttributes(path);
-    if (attributes >= 0 && (attributes & faReadOnly))
-        SetFileAttributes(path, static_cast<uint32_t>(attributes) & ~uint32_t{faReadOnly});
+    if (attributes < 0 || (attributes & faDirectory) || !(attributes & faReadOnly)) return;
+    SetFileAttributes(path, static_cast<uint32_t>(attributes) & ~uint32_t{faReadOnly});
     DeleteFile(path);
 }
 

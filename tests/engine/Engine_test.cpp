@@ -3,6 +3,7 @@
 // reversible CA transform.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
 
 #include "EngineTestSupport.h"
@@ -261,6 +262,26 @@ TEST_F(TEngine, MovedReplyReplacesAnOldFileOfThatName) {
     EXPECT_EQ(r.result, VARIANT_TRUE) << r.message;
     EXPECT_NE(r.reply.find("<NAME>out.txt</NAME><VALUE>new</VALUE>"), AnsiString::npos) << r.reply;
     EXPECT_TRUE(Tree(receive_).empty());
+}
+
+TEST_F(TEngine, WorkFilesGoOnEveryWayOut) {
+    ASSERT_TRUE(Init(Config()));
+    // An error that is not the system's own leaves Send with E_UNEXPECTED,
+    // and its work files go all the same.
+    auto previous = SetMessagePumpHandler([] { throw std::runtime_error("host failure"); });
+    auto r = Send(Pdu("ABC", "01", {{"a.txt", "x"}}));
+    SetMessagePumpHandler(previous);
+    EXPECT_EQ(r.status, E_UNEXPECTED);
+    EXPECT_EQ(r.result, VARIANT_FALSE);
+    EXPECT_TRUE(Tree(send_).empty());
+
+    // An empty sender puts the items in the send directory itself, which
+    // stays (a request without a body may have no sender).
+    Actions("[01]\nhas_body=0\n");
+    r = Send(Pdu("", "01", {{"a.txt", "x"}}));
+    EXPECT_EQ(r.result, VARIANT_TRUE) << r.message;
+    EXPECT_TRUE(DirectoryExists(send_));
+    EXPECT_TRUE(Tree(send_).empty());
 }
 
 TEST_F(TEngine, CallsWhileACallRunsAreRefused) {
