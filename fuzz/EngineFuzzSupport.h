@@ -9,7 +9,11 @@
 // every input starts from the same tree.
 #pragma once
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <initializer_list>
 #include <string>
 
@@ -57,7 +61,10 @@ class TEngineScratch {
             if (e.name == "." || e.name == "..") continue;
             bool known = false;
             for (const char* n : names) known = known || e.name == n;
-            if (!known) std::abort();
+            if (!known) {
+                std::fprintf(stderr, "unexpected entry %s%s\n", dir.c_str(), e.name.c_str());
+                std::abort();
+            }
         }
     }
 
