@@ -3,6 +3,15 @@
 # because a target takes the emulator when it is created.
 if(NUVA_RUN_UNDER_WINE)
   set(NUVA_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  # i686 programs run in a 32-bit prefix through the 32-bit loader (package
+  # wine32:i386, on machines whose kernel runs 32-bit programs).
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(NUVA_WINEARCH win32)
+    set(NUVA_WINE_LOADER /usr/lib/wine/wine)
+  else()
+    set(NUVA_WINEARCH win64)
+    set(NUVA_WINE_LOADER /usr/lib/wine/wine64)
+  endif()
   # LC_ALL=zh_CN.UTF-8 alone gives Wine code page 936, but unless the C
   # library knows that locale Wine takes the Unix file-name charset for ASCII
   # and every non-ASCII file name fails. Compile the locale into the build

@@ -1,6 +1,8 @@
 // The engine's state, Init and TestConn.
 #include "engine/Main.h"
 
+#include <vector>
+
 #include "engine/EngineInternal.h"
 #include "engine/EngineTexts.h"
 #include "invokers/InvokerTexts.h"
@@ -35,9 +37,19 @@ TSender::~TSender() {
 }
 
 void TSender::AbandonComponents() {
+    // They live on until the process ends, reachable from here (a leak
+    // checker at exit must not count them as lost).
     Initialized_ = false;
-    (void)NetworkInvoker_.release();
-    (void)CAInvoker_.release();
+    if (!NetworkInvoker_ && !CAInvoker_) return;
+    static auto* abandoned = new std::vector<TComponentInvoker*>;
+    if (NetworkInvoker_) {
+        abandoned->push_back(NetworkInvoker_.get());
+        (void)NetworkInvoker_.release();
+    }
+    if (CAInvoker_) {
+        abandoned->push_back(CAInvoker_.get());
+        (void)CAInvoker_.release();
+    }
 }
 
 void TSender::ReadConfig(const AnsiString& text) {

@@ -32,6 +32,17 @@ int InitCommand(const TArgs& args);
 int TestConnCommand(const TArgs& args);
 int SendCommand(const TArgs& args);
 
+// The same three through the library's COM server (ComCommands.cpp): with
+// --com SenderImpl is created by its ProgID and called through the ISender
+// vtable, with --late through IDispatch by name. WantsComServer tells
+// whether a command's arguments ask for that.
+bool WantsComServer(const std::string& command, const TArgs& args);
+int ComHostCommand(const std::string& command, const TArgs& args);
+// nuva register [--unregister] [DIR]: registers the host's type library
+// Sender.tlb and then the library (removes them in the reverse order); both
+// files in DIR, by default nuva's own directory. Windows only.
+int RegisterCommand(const TArgs& args);
+
 // Writes system code page text to stdout / stderr, converted for the terminal.
 void Out(const std::string& ansiText);
 void Err(const std::string& ansiText);

@@ -26,6 +26,19 @@ const char kUsage[] =
     "                     Init only: registers and initialises the components\n"
     "  testconn --config FILE [--home DIR]\n"
     "                     Init, then the network component's connection test\n"
+    "  send|init|testconn --com|--late ...\n"
+    "                     the same through the library's COM server, as a\n"
+    "                     business application runs it: SenderImpl created by\n"
+    "                     its ProgID and called through the ISender vtable (--com)\n"
+    "                     or through IDispatch by name (--late); action.ini is\n"
+    "                     read beside nuva (no --home). Windows: register first\n"
+    "                     (nuva register). Linux, where the registry lives in the\n"
+    "                     process: nuva registers DuredaVevuvavizuriz_NUVA.dll\n"
+    "                     itself, found beside nuva or in the current directory\n"
+    "  register [--unregister] [DIR]\n"
+    "                     Windows: register the host's type library Sender.tlb and\n"
+    "                     then DuredaVevuvavizuriz_NUVA.dll, both in DIR (default:\n"
+    "                     beside nuva); --unregister removes them\n"
     "  list ARCHIVE       one line per entry: method, packed and unpacked size,\n"
     "                     CRC-32, date and name\n"
     "  unzip ARCHIVE DIR  extract every entry into DIR (created when missing,\n"
@@ -59,6 +72,7 @@ const TCommand kCommands[] = {
     {"inflate", nuva::cli::InflateCommand}, {"zip", nuva::cli::ZipCommand},
     {"deflate", nuva::cli::DeflateCommand}, {"send", nuva::cli::SendCommand},
     {"init", nuva::cli::InitCommand},       {"testconn", nuva::cli::TestConnCommand},
+    {"register", nuva::cli::RegisterCommand},
 };
 
 }  // namespace
@@ -79,6 +93,8 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[1], command.name) != 0) continue;
         nuva::cli::TArgs args(argv + 2, argv + argc);
         try {
+            if (nuva::cli::WantsComServer(command.name, args))
+                return nuva::cli::ComHostCommand(command.name, args);
             return command.run(args);
         } catch (const nuva::Exception& e) {
             nuva::cli::Err(nuva::AnsiString("nuva: ") + e.what() + "\n");

@@ -330,6 +330,11 @@ struct ISupportErrorInfo : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
 };
 
+// Without type information an object answers GetClassInfo with E_NOTIMPL.
+struct IProvideClassInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Registry (HKEY_CLASSES_ROOT only)
 // ---------------------------------------------------------------------------
