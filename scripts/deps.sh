@@ -10,7 +10,15 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 wine libwine-dev
   python3 p7zip-full locales tzdata
+  pkg-config libssl-dev libcurl4-openssl-dev libcpp-httplib-dev openssl
 )
+# --native: only what the native release tree needs (scripts/demo.sh): the
+# compilers, the benchmark library it links, and the libraries of NuvaNet,
+# NuvaCA and nuva-server.
+if [ "${1:-}" = "--native" ]; then
+  packages=(cmake make g++ pkg-config libbenchmark-dev zlib1g-dev
+            libssl-dev libcurl4-openssl-dev libcpp-httplib-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

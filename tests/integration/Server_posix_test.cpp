@@ -1,0 +1,402 @@
+// nuva-server against hostile requests: the transaction core case by case
+// (each outcome's status and text, and that nothing is written outside the
+// transaction's directory and the store), the configuration's errors, and
+// the running program over HTTP (health, the body limit, a clean stop).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <cstdlib>
+#include <thread>
+
+#include "ServerConfig.h"
+#include "TestSupport.h"
+#include "Transaction.h"
+#include "ca/CryptFile.h"
+#include "net/Transport.h"
+#include "net/Wire.h"
+#include "util/StringList.h"
+#include "util/util.h"
+#include "zip/CompressUtil.h"
+
+namespace nuva::server {
+namespace {
+
+using test::ReadAll;
+using test::TTempDir;
+using test::WriteAll;
+
+const char kHexKey[] = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+
+std::string Utf8(const char16_t* text) {
+    return AnsiToUtf8(WideToAnsi(text));
+}
+
+std::string Header(const AnsiString& sender, const AnsiString& type, const char* flags,
+                   const AnsiString& reserve = "") {
+    wire::THeader h;
+    h.sender = sender;
+    h.typeCode = type;
+    h.hasBody = flags[0] == '1';
+    h.encrypted = flags[1] == '1';
+    h.compressed = flags[2] == '1';
+    h.reserve = reserve;
+    h.date = "20250101";
+    return wire::BuildHeader(h);
+}
+
+// Every path under `dir`, relative, sorted.
+std::vector<AnsiString> Tree(const AnsiString& dir) {
+    std::vector<AnsiString> names;
+    const AnsiString base = IncludeTrailingPathDelimiter(dir);
+    for (const TDirEntry& e : ListDirectoryEntries(dir)) {
+        if (e.name == "." || e.name == "..") continue;
+        names.push_back(e.name);
+        if (e.attributes & faDirectory)
+            for (const AnsiString& sub : Tree(base + e.name)) names.push_back(e.name + "/" + sub);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ServerCore : public ::testing::Test {
+  protected:
+    ServerCore() {
+        WriteAll(temp_ / "key.hex", kHexKey);
+        config_ = ParseServerConfig(
+            "<SERVER><DATA_DIR>" + temp_ / "data" + "</DATA_DIR><MAX_ITEMS>3</MAX_ITEMS>"
+            "<MAX_EXTRACT>100000</MAX_EXTRACT><CA><KEY_FILE>" + temp_ / "key.hex" +
+            "</KEY_FILE></CA>"
+            "<TYPE><CODE>01</CODE><HANDLER>echo</HANDLER></TYPE>"
+            "<TYPE><CODE>02</CODE><HANDLER>store</HANDLER><REPLY_FLAGS>100</REPLY_FLAGS></TYPE>"
+            "<TYPE><CODE>09</CODE><HANDLER>reject</HANDLER><STATUS>451</STATUS>"
+            "<MESSAGE>" + WideToAnsi(u"不受理") + "</MESSAGE></TYPE></SERVER>");
+        ForceDirectories(config_.WorkRoot());
+        key_ = *config_.key;
+    }
+
+    // One transaction in a fresh work directory, which is then removed.
+    TOutcome Run(const std::string& header, const std::string& data) {
+        const AnsiString work = config_.WorkRoot() + PathDelim + "tx" + PathDelim;
+        ForceDirectories(work);
+        WriteAll(work + "request.data", data);
+        TOutcome out = RunTransaction(config_, header, work + "request.data", work);
+        if (!out.replyFile.empty()) {
+            EXPECT_EQ(out.replyFile.rfind(work, 0), 0u) << "reply data outside the work directory";
+            reply_ = ReadAll(out.replyFile);
+        }
+        RemoveTree(work);
+        return out;
+    }
+
+    std::string Zip(const std::vector<std::pair<AnsiString, std::string>>& files) {
+        TTempDir dir;
+        TStringList list;
+        for (const auto& [name, content] : files) {
+            WriteAll(dir / name, content);
+            list.Add(dir / name);
+        }
+        EXPECT_TRUE(ZipFiles(list, dir / "out.zip"));
+        return ReadAll(dir / "out.zip");
+    }
+
+    std::string Seal(const std::string& plain) {
+        TTempDir dir;
+        WriteAll(dir / "plain", plain);
+        ca::SealFile(dir / "plain", dir / "sealed", key_);
+        return ReadAll(dir / "sealed");
+    }
+
+    TTempDir temp_;
+    TServerConfig config_;
+    ca::TCryptKey key_;
+    std::string reply_;
+};
+
+TEST_F(ServerCore, HostileRequestsGetTheirErrorAndWriteNothing) {
+    const std::string good = Header("ABC", "01", "111");
+    const std::string archive = Zip({{"a.txt", "aa"}, {"b.txt", "bb"}});
+    struct {
+        const char* name;
+        std::string header, data;
+        int status;
+        std::string text;  // the reply text starts with it
+    } const cases[] = {
+        {"short header", good.substr(0, 63), "", 400, Utf8(u"请求报文头格式错误")},
+        {"long header", good + " ", "", 400, Utf8(u"请求报文头格式错误")},
+        {"flag not 0/1", good.substr(0, 27) + "y" + good.substr(28), "", 400,
+         Utf8(u"请求报文头格式错误")},
+        {"sender ..", Header("..", "01", "000"), "", 400, Utf8(u"请求报文头中的发送方代码不合法:..")},
+        {"sender with /", Header("a/b", "01", "000"), "", 400,
+         Utf8(u"请求报文头中的发送方代码不合法:a/b")},
+        {"sender with \\", Header("a\\b", "01", "000"), "", 400,
+         Utf8(u"请求报文头中的发送方代码不合法:a\\b")},
+        {"device sender", Header("CON", "01", "000"), "", 400,
+         Utf8(u"请求报文头中的发送方代码不合法:CON")},
+        {"no sender", Header("", "01", "000"), "", 400, Utf8(u"请求报文头中的发送方代码不合法:")},
+        {"unknown type", Header("ABC", "ZZ", "000"), "", 404, Utf8(u"未知的交易类型:ZZ")},
+        {"data without body", Header("ABC", "01", "000"), "x", 400,
+         Utf8(u"请求报文头标明无数据,却带有数据")},
+        {"not sealed", good, archive, 400, Utf8(u"请求数据解密失败:文件不是NuvaCA加密格式")},
+        {"sealed garbage archive", good, Seal("not a zip"), 400, Utf8(u"请求数据无法解包:")},
+        {"plain garbage archive", Header("ABC", "01", "101"), "PK\x03\x04 nonsense", 400,
+         Utf8(u"请求数据无法解包:")},
+        {"too many entries", Header("ABC", "01", "101"),
+         Zip({{"1", "1"}, {"2", "2"}, {"3", "3"}, {"4", "4"}}), 400,
+         Utf8(u"请求数据无法解包:条目过多")},
+        {"too large unpacked", Header("ABC", "01", "101"), Zip({{"big", std::string(200000, 'x')}}),
+         400, Utf8(u"请求数据无法解包:解包后的数据过大")},
+        {"reject", Header("ABC", "09", "000"), "", 451, Utf8(u"不受理")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TOutcome out = Run(c.header, c.data);
+        EXPECT_EQ(out.status, c.status);
+        EXPECT_EQ(out.text.rfind(c.text, 0), 0u) << out.text;
+        EXPECT_TRUE(out.header.empty());
+    }
+    // Only the (empty) work root stayed in the data directory.
+    EXPECT_EQ(Tree(config_.dataDir), std::vector<AnsiString>{"work"});
+}
+
+TEST_F(ServerCore, EchoAnswersWithTheConfiguredFlags) {
+    const std::string archive = Zip({{WideToAnsi(u"甲.txt"), "aa"}, {"b.txt", "bb"}});
+    const TOutcome out = Run(Header("ABC", "01", "111", "r"), Seal(archive));
+    ASSERT_EQ(out.status, 200) << out.text;
+    // The request's flags, mirrored; the date is today's.
+    EXPECT_EQ(out.header.substr(0, 56), Header("ABC", "01", "111", "r").substr(0, 56));
+    EXPECT_EQ(out.header.size(), 64u);
+    EXPECT_EQ(reply_.compare(0, 8, "NUVA-GCM"), 0);
+}
+
+TEST_F(ServerCore, AnUncompressedBodyIsOneItemNamedByTheReserve) {
+    struct {
+        const char* reserve;
+        const char* name;
+    } const cases[] = {{"report.txt", "report.txt"}, {"../x", "DATA"}, {"", "DATA"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reserve);
+        const TOutcome out = Run(Header("ABC", "02", "100", c.reserve), "payload");
+        ASSERT_EQ(out.status, 200) << out.text;
+        // The store handler's receipt names what it kept.
+        EXPECT_NE(reply_.find(AnsiString(c.name) + "\t7"), std::string::npos) << reply_;
+    }
+    // Kept under store/ABC/<stamp>/, three transactions, three directories.
+    std::vector<AnsiString> stored;
+    for (const AnsiString& path : Tree(config_.StoreRoot()))
+        if (path.find('/') != path.rfind('/')) stored.push_back(ExtractFileName(path));
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, (std::vector<AnsiString>{"DATA", "DATA", "report.txt"}));
+}
+
+TEST_F(ServerCore, EncryptedDataWithoutAKeyIsTheServersFault) {
+    config_.key.reset();
+    const TOutcome out = Run(Header("ABC", "01", "111"), "x");
+    EXPECT_EQ(out.status, 500);
+    EXPECT_EQ(out.text, Utf8(u"服务器未配置密钥"));
+}
+
+TEST(ServerConfig, RefusesWhatItCannotServe) {
+    struct {
+        const char* name;
+        AnsiString xml;
+        AnsiString message;
+    } const cases[] = {
+        {"no data dir", "<SERVER></SERVER>", WideToAnsi(u"服务器配置缺少数据目录<DATA_DIR>")},
+        {"bad handler", "<SERVER><DATA_DIR>d</DATA_DIR><TYPE><CODE>1</CODE><HANDLER>x</HANDLER></TYPE></SERVER>",
+         WideToAnsi(u"配置项<HANDLER>的值无效:x")},
+        {"long code", "<SERVER><DATA_DIR>d</DATA_DIR><TYPE><CODE>12345</CODE></TYPE></SERVER>",
+         WideToAnsi(u"配置项<CODE>的值无效:12345")},
+        {"bad flags", "<SERVER><DATA_DIR>d</DATA_DIR><TYPE><CODE>1</CODE><REPLY_FLAGS>12</REPLY_FLAGS></TYPE></SERVER>",
+         WideToAnsi(u"配置项<REPLY_FLAGS>的值无效:12")},
+        {"twice", "<SERVER><DATA_DIR>d</DATA_DIR><TYPE><CODE>1</CODE></TYPE><TYPE><CODE>1</CODE><HANDLER>store</HANDLER></TYPE></SERVER>",
+         WideToAnsi(u"交易类型重复定义:1")},
+        {"status", "<SERVER><DATA_DIR>d</DATA_DIR><TYPE><CODE>1</CODE><STATUS>200</STATUS></TYPE></SERVER>",
+         WideToAnsi(u"配置项<STATUS>的值无效:200")},
+        {"half TLS", "<SERVER><DATA_DIR>d</DATA_DIR><TLS_CERT>c</TLS_CERT></SERVER>",
+         WideToAnsi(u"<TLS_CERT>和<TLS_KEY>必须同时配置")},
+        {"CA without key", "<SERVER><DATA_DIR>d</DATA_DIR><CA></CA></SERVER>",
+         WideToAnsi(u"CA配置缺少密钥:需要<KEY_FILE>或<PASSPHRASE>")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            ParseServerConfig(c.xml);
+            ADD_FAILURE() << "accepted";
+        } catch (const EConfigError& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The program
+// ---------------------------------------------------------------------------
+
+class TStringSource final : public net::TBodySource {
+  public:
+    explicit TStringSource(std::string bytes) : bytes_(std::move(bytes)) {}
+    uint64_t Size() override { return bytes_.size(); }
+    size_t Read(uint8_t* buffer, size_t capacity) override {
+        const size_t n = std::min(capacity, bytes_.size() - offset_);
+        std::memcpy(buffer, bytes_.data() + offset_, n);
+        offset_ += n;
+        return n;
+    }
+
+  private:
+    std::string bytes_;
+    size_t offset_ = 0;
+};
+
+struct TStringSink final : net::TBodySink {
+    int status = 0;
+    std::string body;
+    bool Begin(int s, int64_t) override {
+        status = s;
+        return true;
+    }
+    bool Write(const uint8_t* data, size_t size) override {
+        body.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+};
+
+// The server program as a child process; stopped with SIGTERM.
+class ServerProgram : public ::testing::Test {
+  protected:
+    void SetUp() override { Start(""); }
+    // `tls`: extra settings of the server (its certificate).
+    void Start(const AnsiString& tls) {
+        WriteAll(temp_ / "server.xml",
+                 "<SERVER><DATA_DIR>" + temp_ / "data" + "</DATA_DIR><MAX_BODY>1000</MAX_BODY>" +
+                 tls + "<TYPE><CODE>01</CODE></TYPE></SERVER>");
+        const std::string command = std::string("'") + NUVA_SERVER_BINARY + "' --config '" +
+                                    temp_ / "server.xml" + "' --port-file '" + temp_ / "port" +
+                                    "' >'" + temp_ / "out.log" + "' 2>'" + temp_ / "err.log" +
+                                    "' & echo $! >'" + temp_ / "pid" + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        for (int i = 0; i < 200 && !FileExists(temp_ / "port"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(FileExists(temp_ / "port")) << ReadAll(temp_ / "err.log");
+        port_ = Trim(ReadAll(temp_ / "port"));
+        net::TTransportSettings s;
+        ASSERT_TRUE(net::ParseUrl("http://127.0.0.1:" + port_, s));
+        s.receiveTimeoutMs = 10000;
+        transport_ = net::TTransport::Create(s);
+    }
+    void TearDown() override {
+        if (FileExists(temp_ / "pid") && !stopped_) Stop();
+    }
+    void Stop() {
+        stopped_ = true;
+        const std::string kill = "kill -TERM $(cat '" + temp_ / "pid" + "')";
+        ASSERT_EQ(std::system(kill.c_str()), 0);
+    }
+    TStringSink Post(const std::string& body) {
+        TStringSource source(body);
+        TStringSink sink;
+        transport_->Exchange(wire::kTransactionPath, &source, sink, nullptr);
+        return sink;
+    }
+
+    TTempDir temp_;
+    AnsiString port_;
+    std::unique_ptr<net::TTransport> transport_;
+    bool stopped_ = false;
+};
+
+TEST_F(ServerProgram, AnswersHealthLimitsAndMalformedRequestsThenStopsCleanly) {
+    TStringSink health;
+    transport_->Exchange(wire::kHealthPath, nullptr, health, nullptr);
+    EXPECT_EQ(health.status, 200);
+    EXPECT_EQ(health.body, "ok");
+
+    const TStringSink tooLarge = Post(Header("ABC", "01", "100") + std::string(1001, 'x'));
+    EXPECT_EQ(tooLarge.status, 413);
+    EXPECT_EQ(tooLarge.body, Utf8(u"请求数据超过服务器允许的大小"));
+
+    const TStringSink garbage = Post("0123456789");
+    EXPECT_EQ(garbage.status, 400);
+    EXPECT_EQ(garbage.body, Utf8(u"请求报文头格式错误"));
+
+    const TStringSink echo = Post(Header("ABC", "01", "100", "a.txt") + "hello");
+    EXPECT_EQ(echo.status, 200);
+    EXPECT_EQ(echo.body.substr(64), "hello");
+
+    Stop();
+    std::string err;
+    for (int i = 0; i < 200 && err.find("nuva-server: stopped") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        err = ReadAll(temp_ / "err.log");
+    }
+    EXPECT_NE(err.find("SIGTERM, stopping"), std::string::npos) << err;
+    EXPECT_NE(err.find("nuva-server: stopped"), std::string::npos) << err;
+    // One log line per transaction, in order, with the result.
+    const std::string log = ReadAll(temp_ / "out.log");
+    EXPECT_NE(log.find("status=413"), std::string::npos) << log;
+    EXPECT_NE(log.find("status=400 " + Utf8(u"请求报文头格式错误")), std::string::npos) << log;
+    EXPECT_NE(log.find("sender=ABC type=01 in=69 out=69 status=200 ok"), std::string::npos) << log;
+    // No work directory stayed.
+    EXPECT_TRUE(Tree(temp_ / "data" + "/work").empty());
+}
+
+class ServerProgramTls : public ServerProgram {
+  protected:
+    void SetUp() override {
+        // A self-signed certificate for 127.0.0.1, and the pin of its key.
+        const std::string dir = temp_.Path();
+        const std::string make =
+            "cd '" + dir + "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+            "-nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -days 2 "
+            "-keyout key.pem -out cert.pem >/dev/null 2>&1 && openssl x509 -in cert.pem -pubkey "
+            "-noout | openssl pkey -pubin -outform der | openssl dgst -sha256 -binary | base64 > pin";
+        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no openssl program to make a certificate";
+        Start("<TLS_CERT>" + temp_ / "cert.pem" + "</TLS_CERT><TLS_KEY>" + temp_ / "key.pem" +
+              "</TLS_KEY>");
+    }
+    // GET of the health path over HTTPS with these settings.
+    void Health(const std::function<void(net::TTransportSettings&)>& set) {
+        net::TTransportSettings s;
+        ASSERT_TRUE(net::ParseUrl("https://127.0.0.1:" + port_, s));
+        set(s);
+        TStringSink sink;
+        net::TTransport::Create(s)->Exchange(wire::kHealthPath, nullptr, sink, nullptr);
+        EXPECT_EQ(sink.status, 200);
+        EXPECT_EQ(sink.body, "ok");
+    }
+    static net::TNetFault FaultOf(const std::function<void()>& run) {
+        try {
+            run();
+        } catch (const net::ETransportError& e) {
+            return e.Fault();
+        }
+        ADD_FAILURE() << "no transport error";
+        return net::TNetFault::Other;
+    }
+};
+
+TEST_F(ServerProgramTls, TrustsTheCaFileOrThePinAndNothingElse) {
+    Health([&](net::TTransportSettings& s) { s.caFile = temp_ / "cert.pem"; });
+    std::string pin;
+    ASSERT_TRUE(net::ParsePin(Trim(ReadAll(temp_ / "pin")), pin));
+    Health([&](net::TTransportSettings& s) { s.pinSha256 = pin; });
+
+    // Neither: the system's store does not know the certificate.
+    EXPECT_EQ(static_cast<int>(FaultOf([&] {
+                  Health([](net::TTransportSettings&) {});
+              })),
+              static_cast<int>(net::TNetFault::Tls));
+    // Another key's pin.
+    std::string other = pin;
+    other[0] = static_cast<char>(other[0] ^ 1);
+    EXPECT_EQ(static_cast<int>(FaultOf([&] {
+                  Health([&](net::TTransportSettings& s) { s.pinSha256 = other; });
+              })),
+              static_cast<int>(net::TNetFault::Pinned));
+}
+
+}  // namespace
+}  // namespace nuva::server
