@@ -280,3 +280,21 @@ HRESULT ComponentRegisterServer(const TComponentClass& cls);
 HRESULT ComponentUnregisterServer(const TComponentClass& cls);
 
 }  // namespace nuva
+
+// The four server exports of a module that serves `cls` (a TComponentClass
+// in namespace nuva), for components without registration variants. Use it
+// once, at file scope, outside any namespace.
+#define NUVA_COMPONENT_SERVER_EXPORTS(cls)                                                     \
+    NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, \
+                                                                   void** object) {            \
+        return nuva::ComponentGetClassObject(nuva::cls, clsid, iid, object);                   \
+    }                                                                                          \
+    NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {                           \
+        return nuva::ComponentCanUnloadNow();                                                  \
+    }                                                                                          \
+    NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {                         \
+        return nuva::ComponentRegisterServer(nuva::cls);                                       \
+    }                                                                                          \
+    NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {                       \
+        return nuva::ComponentUnregisterServer(nuva::cls);                                     \
+    }

@@ -85,19 +85,4 @@ const TComponentClass kClass = {"CAImpl", &CreateDispatchObject<TNuvaCA>};
 }  // namespace
 }  // namespace nuva
 
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid,
-                                                               void** object) {
-    return nuva::ComponentGetClassObject(nuva::kClass, clsid, iid, object);
-}
-
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return nuva::ComponentCanUnloadNow();
-}
-
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return nuva::ComponentRegisterServer(nuva::kClass);
-}
-
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return nuva::ComponentUnregisterServer(nuva::kClass);
-}
+NUVA_COMPONENT_SERVER_EXPORTS(kClass)

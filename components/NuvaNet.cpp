@@ -189,7 +189,8 @@ class TNuvaNet final : public TDispatchObject {
             }
             bool Write(const uint8_t* data, size_t size) override {
                 text.append(reinterpret_cast<const char*>(data),
-                            std::min(size, wire::kMaxErrorText - std::min(text.size(), wire::kMaxErrorText)));
+                            std::min(size, wire::kMaxErrorText -
+                                               std::min(text.size(), wire::kMaxErrorText)));
                 return true;
             }
         } health;
@@ -207,7 +208,8 @@ class TNuvaNet final : public TDispatchObject {
     void Post(TDispatchArgs& args) {
         if (!transport_) return Fail(args, kMsg, net::texts::kNotInitialized);
         const std::string header = WideToAnsi(args.Text(kHeader));
-        if (header.size() != wire::kHeaderSize) return Fail(args, kMsg, net::texts::kBadRequestHeader);
+        if (header.size() != wire::kHeaderSize)
+            return Fail(args, kMsg, net::texts::kBadRequestHeader);
         const AnsiString sendFile = WideToAnsi(args.Text(kSendFile));
         const bool hasBody = wire::HeaderHasBody(header);
         if (hasBody && !FileExists(sendFile))
@@ -231,9 +233,11 @@ class TNuvaNet final : public TDispatchObject {
                 args.SetText(kStatus, receiving ? net::texts::kReceiving : net::texts::kSending);
             }
             const uint64_t part =
-                receiving ? (receiveTotal > 0 ? received * 50 / static_cast<uint64_t>(receiveTotal) : 0)
-                          : (sendTotal > 0 ? sent * 50 / sendTotal : 0);
-            const SHORT value = static_cast<SHORT>((receiving ? 50 : 0) + std::min<uint64_t>(part, 50));
+                receiving
+                    ? (receiveTotal > 0 ? received * 50 / static_cast<uint64_t>(receiveTotal) : 0)
+                    : (sendTotal > 0 ? sent * 50 / sendTotal : 0);
+            const SHORT value =
+                static_cast<SHORT>((receiving ? 50 : 0) + std::min<uint64_t>(part, 50));
             if (value != shown) args.SetInt16(kProgress, shown = value);
         };
         try {
@@ -247,11 +251,14 @@ class TNuvaNet final : public TDispatchObject {
             sink.Close();
             return Fail(args, kMsg, net::texts::kReplyNotSaved + AnsiToWide(e.Message()));
         }
-        if (sink.Status() != 200) return Fail(args, kMsg, HttpErrorText(sink.Status(), sink.Text()));
-        if (sink.Header().size() < wire::kHeaderSize) return Fail(args, kMsg, net::texts::kShortHeader);
+        if (sink.Status() != 200)
+            return Fail(args, kMsg, HttpErrorText(sink.Status(), sink.Text()));
+        if (sink.Header().size() < wire::kHeaderSize)
+            return Fail(args, kMsg, net::texts::kShortHeader);
 
         wire::THeader parsed;
-        if (!wire::ParseHeader(sink.Header(), parsed)) return Fail(args, kMsg, net::texts::kBadHeader);
+        if (!wire::ParseHeader(sink.Header(), parsed))
+            return Fail(args, kMsg, net::texts::kBadHeader);
         // The engine makes directories and files of these names: only one
         // safe name each, checked here so that no reply file is left behind.
         if (parsed.sender.empty() ? parsed.hasBody : !engine::IsSafeName(parsed.sender))
@@ -317,19 +324,4 @@ const TComponentClass kClass = {"NetworkImpl", &CreateDispatchObject<TNuvaNet>};
 }  // namespace
 }  // namespace nuva
 
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid,
-                                                               void** object) {
-    return nuva::ComponentGetClassObject(nuva::kClass, clsid, iid, object);
-}
-
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return nuva::ComponentCanUnloadNow();
-}
-
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return nuva::ComponentRegisterServer(nuva::kClass);
-}
-
-NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return nuva::ComponentUnregisterServer(nuva::kClass);
-}
+NUVA_COMPONENT_SERVER_EXPORTS(kClass)

@@ -68,21 +68,6 @@ bool ParseComOptions(const std::string& command, const TArgs& args, TComOptions&
     return true;
 }
 
-// A file's text as a host passes it: the system code page, or UTF-8 when it
-// starts with a byte-order mark or its XML declaration says so (as the
-// engine's own commands read it).
-WideString ReadHostText(const AnsiString& path) {
-    const std::string bytes = LoadFileText(path);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
-    const size_t end = bytes.compare(0, 5, "<?xml") == 0 ? bytes.find("?>") : std::string::npos;
-    if (end != std::string::npos) {
-        std::string declaration = AnsiLowerCaseAscii(bytes.substr(0, end));
-        for (const char* utf8 : {"\"utf-8\"", "'utf-8'", "\"utf8\"", "'utf8'"})
-            if (declaration.find(utf8) != std::string::npos) return Utf8ToWide(bytes);
-    }
-    return AnsiToWide(bytes);
-}
-
 class TComScope {
   public:
     TComScope() { CoInitialize(nullptr); }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
 #include "zip/codec/CodecIO.h"
 
 namespace nuva::cli {
@@ -42,6 +43,11 @@ int ComHostCommand(const std::string& command, const TArgs& args);
 // Sender.tlb and then the library (removes them in the reverse order); both
 // files in DIR, by default nuva's own directory. Windows only.
 int RegisterCommand(const TArgs& args);
+
+// A configuration or request file's text as a host passes it: the system
+// code page, or UTF-8 when it starts with a byte-order mark or its XML
+// declaration says encoding="UTF-8".
+WideString ReadHostText(const AnsiString& path);
 
 // Writes system code page text to stdout / stderr, converted for the terminal.
 void Out(const std::string& ansiText);

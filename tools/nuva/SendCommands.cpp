@@ -47,36 +47,6 @@ bool ParseOptions(const TArgs& args, bool wantRequest, TSendOptions& o) {
     return true;
 }
 
-bool StartsWithNoCase(const std::string& s, size_t pos, const char* word) {
-    for (size_t i = 0; word[i]; ++i) {
-        if (pos + i >= s.size()) return false;
-        char c = s[pos + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
-    }
-    return true;
-}
-
-// True when the XML declaration at the start says encoding="UTF-8".
-bool DeclaresUtf8(const std::string& text) {
-    if (text.compare(0, 5, "<?xml") != 0) return false;
-    const size_t end = text.find("?>");
-    const size_t at = text.find("encoding", 0);
-    if (end == std::string::npos || at == std::string::npos || at > end) return false;
-    size_t p = text.find_first_of("\"'", at);
-    return p != std::string::npos && p < end &&
-           (StartsWithNoCase(text, p + 1, "utf-8") || StartsWithNoCase(text, p + 1, "utf8"));
-}
-
-// A file's text as the host would pass it: the system code page, or UTF-8
-// when it starts with a byte-order mark or declares that encoding.
-WideString ReadHostText(const AnsiString& path) {
-    const std::string bytes = LoadFileText(path);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
-    if (DeclaresUtf8(bytes)) return Utf8ToWide(bytes);
-    return AnsiToWide(bytes);
-}
-
 // COM on this thread for one command.
 class TComScope {
   public:
@@ -179,6 +149,18 @@ bool RunInit(TSender& engine, const TSendOptions& o, bool printOnSuccess, int& e
 }
 
 }  // namespace
+
+WideString ReadHostText(const AnsiString& path) {
+    const std::string bytes = LoadFileText(path);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
+    const size_t end = bytes.compare(0, 5, "<?xml") == 0 ? bytes.find("?>") : std::string::npos;
+    if (end != std::string::npos) {
+        std::string declaration = AnsiLowerCaseAscii(bytes.substr(0, end));
+        for (const char* utf8 : {"\"utf-8\"", "'utf-8'", "\"utf8\"", "'utf8'"})
+            if (declaration.find(utf8) != std::string::npos) return Utf8ToWide(bytes);
+    }
+    return AnsiToWide(bytes);
+}
 
 int InitCommand(const TArgs& args) {
     TSendOptions o;

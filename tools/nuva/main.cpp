@@ -68,10 +68,10 @@ struct TCommand {
 };
 
 const TCommand kCommands[] = {
-    {"list", nuva::cli::ListCommand},       {"unzip", nuva::cli::UnzipCommand},
-    {"inflate", nuva::cli::InflateCommand}, {"zip", nuva::cli::ZipCommand},
-    {"deflate", nuva::cli::DeflateCommand}, {"send", nuva::cli::SendCommand},
-    {"init", nuva::cli::InitCommand},       {"testconn", nuva::cli::TestConnCommand},
+    {"list", nuva::cli::ListCommand},         {"unzip", nuva::cli::UnzipCommand},
+    {"inflate", nuva::cli::InflateCommand},   {"zip", nuva::cli::ZipCommand},
+    {"deflate", nuva::cli::DeflateCommand},   {"send", nuva::cli::SendCommand},
+    {"init", nuva::cli::InitCommand},         {"testconn", nuva::cli::TestConnCommand},
     {"register", nuva::cli::RegisterCommand},
 };
 
