@@ -47,7 +47,7 @@ struct TGcmVector {
     const char* name;
     const char *key, *nonce, *plain, *aad, *cipher, *tag;
 };
-// The AES-256 cases of the GCM specification (test cases 13, 14, 16).
+// The AES-256 cases of the published GCM test vectors (test cases 13, 14, 16).
 const TGcmVector kGcmVectors[] = {
     {"empty", "0000000000000000000000000000000000000000000000000000000000000000",
      "000000000000000000000000", "", "", "", "530f8afbc74536b9a963b4f1c4cb738b"},
