@@ -1,5 +1,7 @@
 // Our deflate compressor against zlib (raw deflate, windowBits -15,
-// memLevel 8) at levels 1, 6 and 9: per corpus file, for the 1000 small
+// memLevel 8) and libdeflate's whole-buffer compressor (a reference for
+// speed only: its levels trade differently) at levels 1, 6 and 9: per corpus
+// file, for the 1000 small
 // files as one group (one entry each, one reused compressor, as the zip
 // writer packs them), and for the whole corpus. Reports MB/s of
 // uncompressed input and the compressed ratio (compressed / input).
@@ -7,6 +9,7 @@
 //   scripts/bench.sh deflate_bench
 //   NUVA_CORPUS=/path/to/corpus build/release/bin/deflate_bench --benchmark_filter=L6/
 #include <benchmark/benchmark.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -68,27 +71,54 @@ size_t CompressZlib(z_stream& z, const std::string& input, std::vector<uint8_t>&
     return z.total_out;
 }
 
+size_t CompressLibdeflate(libdeflate_compressor* c, const std::string& input,
+                         std::vector<uint8_t>& buffer) {
+    const size_t bound = libdeflate_deflate_compress_bound(c, input.size());
+    if (buffer.size() < bound) buffer.resize(bound);
+    const size_t n =
+        libdeflate_deflate_compress(c, input.data(), input.size(), buffer.data(), buffer.size());
+    if (n == 0) {
+        std::fprintf(stderr, "libdeflate compress did not fit its own bound\n");
+        std::exit(2);
+    }
+    return n;
+}
+
 std::map<std::string, std::string>& Contents() {
     static std::map<std::string, std::string> contents;
     return contents;
 }
 
-void RunItem(benchmark::State& state, const TItem& item, int level, bool zlib) {
+enum class TPeer { kNuva, kZlib, kLibdeflate };
+
+void RunItem(benchmark::State& state, const TItem& item, int level, TPeer peer) {
     std::vector<uint8_t> buffer(1 << 20);
     nuva::TDeflater deflater;
     z_stream z{};
-    if (zlib) deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    if (peer == TPeer::kZlib) deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    libdeflate_compressor* ld =
+        peer == TPeer::kLibdeflate ? libdeflate_alloc_compressor(level) : nullptr;
     size_t compressed = 0;
     for (auto _ : state) {
         compressed = 0;
         for (const std::string& file : item.files) {
             const std::string& input = Contents()[file];
-            compressed += zlib ? CompressZlib(z, input, buffer)
-                               : CompressOurs(deflater, input, level, buffer);
+            switch (peer) {
+                case TPeer::kNuva:
+                    compressed += CompressOurs(deflater, input, level, buffer);
+                    break;
+                case TPeer::kZlib:
+                    compressed += CompressZlib(z, input, buffer);
+                    break;
+                case TPeer::kLibdeflate:
+                    compressed += CompressLibdeflate(ld, input, buffer);
+                    break;
+            }
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    if (zlib) deflateEnd(&z);
+    if (peer == TPeer::kZlib) deflateEnd(&z);
+    if (ld != nullptr) libdeflate_free_compressor(ld);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(item.bytes));
     state.counters["ratio"] = item.bytes ? static_cast<double>(compressed) / item.bytes : 0.0;
@@ -122,12 +152,15 @@ int main(int argc, char** argv) {
     items.push_back(whole);
     for (int level : {1, 6, 9}) {
         for (const TItem& item : items) {
-            for (bool zlib : {false, true}) {
-                const std::string name = std::string(zlib ? "zlib" : "nuva") + "/L" +
-                                         std::to_string(level) + "/" + item.name;
+            for (TPeer peer : {TPeer::kNuva, TPeer::kZlib, TPeer::kLibdeflate}) {
+                const char* peerName = peer == TPeer::kNuva   ? "nuva"
+                                       : peer == TPeer::kZlib ? "zlib"
+                                                              : "libdeflate";
+                const std::string name =
+                    std::string(peerName) + "/L" + std::to_string(level) + "/" + item.name;
                 benchmark::RegisterBenchmark(name.c_str(), [item, level,
-                                                            zlib](benchmark::State& s) {
-                    RunItem(s, item, level, zlib);
+                                                            peer](benchmark::State& s) {
+                    RunItem(s, item, level, peer);
                 })->Unit(benchmark::kMillisecond);
             }
         }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ clang libclang-rt-14-dev
-  googletest libgtest-dev libbenchmark-dev zlib1g-dev
+  googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 wine libwine-dev
@@ -13,10 +13,10 @@ packages=(
   pkg-config libssl-dev libcurl4-openssl-dev libcpp-httplib-dev openssl
 )
 # --native: only what the native release tree needs (scripts/demo.sh): the
-# compilers, the benchmark library it links, and the libraries of NuvaNet,
+# compilers, the benchmark library and the peers it links, and the libraries of NuvaNet,
 # NuvaCA and nuva-server.
 if [ "${1:-}" = "--native" ]; then
-  packages=(cmake make g++ pkg-config libbenchmark-dev zlib1g-dev
+  packages=(cmake make g++ pkg-config libbenchmark-dev zlib1g-dev libdeflate-dev
             libssl-dev libcurl4-openssl-dev libcpp-httplib-dev)
 fi
 
