@@ -84,6 +84,11 @@ AnsiString WideToAnsi(const char16_t* units, size_t length);
 // units the text takes, and writes them only when they fit (a null `dest`
 // counts them).
 size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity);
+// The same over `length` bytes at `text`. Converting a text piece by piece
+// gives what converting it whole gives when every piece ends where a
+// character ends (after a byte below 0x40, which no double-byte character
+// contains).
+size_t AnsiToWideInto(const char* text, size_t length, char16_t* dest, size_t capacity);
 std::string AnsiToUtf8(const AnsiString& s);
 AnsiString Utf8ToAnsi(const std::string& s);
 // UTF-8 to UTF-16 directly (nothing lost to the code page); invalid bytes

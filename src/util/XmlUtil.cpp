@@ -287,6 +287,10 @@ void AppendXmlEscaped(AnsiString& out, std::string_view text) {
     out.resize(start + outLen);
 }
 
+size_t XmlEscapeGrowth(std::string_view text) {
+    return EscapeGrowth(text.data(), text.size());
+}
+
 AnsiString XmlEscape(const AnsiString& text) {
     if (EscapeGrowth(text.data(), text.size()) == 0) return text;
     AnsiString out;
@@ -305,12 +309,23 @@ AnsiString XmlUnescape(const AnsiString& text) {
 }
 
 AnsiString XmlUnescape(std::string_view text) {
+    if (!std::memchr(text.data(), '&', text.size())) return AnsiString(text);
+    AnsiString out;
+    AppendXmlUnescaped(out, text);
+    return out;
+}
+
+void AppendXmlUnescaped(AnsiString& out, std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     const char* q = static_cast<const char*>(std::memchr(p, '&', text.size()));
-    if (!q) return AnsiString(text);
-    AnsiString out(text.size(), '\0');
-    char* d = &out[0];
+    if (!q) {
+        out.append(text);
+        return;
+    }
+    const size_t start = out.size();
+    out.resize(start + text.size());  // unescaping never lengthens
+    char* d = &out[start];
     while (q) {
         std::memcpy(d, p, static_cast<size_t>(q - p));
         d += q - p;
@@ -331,7 +346,6 @@ AnsiString XmlUnescape(std::string_view text) {
     std::memcpy(d, p, static_cast<size_t>(end - p));
     d += end - p;
     out.resize(static_cast<size_t>(d - out.data()));
-    return out;
 }
 
 std::unique_ptr<TStringList> ParseAttributes(const AnsiString& text) {
@@ -366,14 +380,18 @@ void GetElement(const AnsiString& text, const AnsiString& name, TXmlNode& node) 
     if (finder.Match(start, span)) FillNode(text, span, 1, node);
 }
 
-AnsiString ElementText(std::string_view text, const AnsiString& name) {
+bool ElementInner(std::string_view text, const AnsiString& name, std::string_view& inner) {
     TElementFinder finder(text, name);
     const size_t start = finder.FindStartTag(0);
     TElementSpan span;
-    if (start == npos || finder.FindClose(0) == npos || !finder.Match(start, span))
-        return AnsiString();
-    return XmlUnescape(
-        std::string_view(text.data() + span.innerBegin, span.innerEnd - span.innerBegin));
+    if (start == npos || finder.FindClose(0) == npos || !finder.Match(start, span)) return false;
+    inner = text.substr(span.innerBegin, span.innerEnd - span.innerBegin);
+    return true;
+}
+
+AnsiString ElementText(std::string_view text, const AnsiString& name) {
+    std::string_view inner;
+    return ElementInner(text, name, inner) ? XmlUnescape(inner) : AnsiString();
 }
 
 std::vector<TXmlNode> GetElements(const AnsiString& text, const AnsiString& name) {

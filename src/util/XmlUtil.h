@@ -42,11 +42,16 @@ struct TXmlNode {
 AnsiString XmlEscape(const AnsiString& text);
 // Appends the escaped text to `out` (one pass, no copy of its own).
 void AppendXmlEscaped(AnsiString& out, std::string_view text);
+// The bytes that escaping adds to `text` (all of them ASCII).
+size_t XmlEscapeGrowth(std::string_view text);
 // The five entities back to their characters; "&amp;" is taken last, so
 // "&amp;lt;" becomes "&lt;". Other entities and numeric references stay as
 // they are.
 AnsiString XmlUnescape(const AnsiString& text);
 AnsiString XmlUnescape(std::string_view text);
+// Appends the unescaped text to `out`. A text cut into pieces, each cut
+// made just before an "&", unescapes piece by piece as it does whole.
+void AppendXmlUnescaped(AnsiString& out, std::string_view text);
 
 // Splits a start tag's attribute text into lines name + "=" + value; null
 // for an empty text, otherwise a new list that the caller owns. The name is
@@ -66,6 +71,9 @@ void GetElement(const AnsiString& text, const AnsiString& name, TXmlNode& node);
 // it), without copying its outer or inner text first; empty when there is no
 // such element.
 AnsiString ElementText(std::string_view text, const AnsiString& name);
+// The same element's inner text as a view into `text`, not unescaped; false
+// when there is no such element.
+bool ElementInner(std::string_view text, const AnsiString& name, std::string_view& inner);
 
 // Every element `name` in document order, `Index` numbering them from 1.
 // Elements nested in one of the same name are not listed on their own, and

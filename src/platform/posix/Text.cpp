@@ -155,46 +155,84 @@ const uint16_t* GbkEncodeTable() {
     return table;
 }
 
-// Walks `s` as GBK, calling `emit` with each UTF-16 unit.
-template <typename TEmit>
-void DecodeGbk(const AnsiString& s, TEmit emit) {
-    const size_t n = s.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
+constexpr uint64_t kHighBytes = 0x8080808080808080ull;       // eight bytes >= 0x80
+constexpr uint64_t kHighUnits = 0xFF80FF80FF80FF80ull;       // four units >= 0x80
+
+// Decodes `n` bytes of GBK text into UTF-16 units, written to `dest` when
+// kWrite; returns their number. Runs of ASCII go eight bytes at a time.
+template <bool kWrite>
+size_t DecodeGbk(const unsigned char* s, size_t n, char16_t* dest) {
+    const unsigned char* const end = s + n;
+    size_t units = 0;
+    while (s != end) {
+        const unsigned char c = *s;
         if (c < 0x80) {
-            emit(static_cast<char16_t>(c));
-            ++i;
-        } else if (c == kEuroByte) {
-            emit(kEuro);
-            ++i;
-        } else if (c != 0xFF && i + 1 < n) {
-            const char16_t unit = DecodePair(c, static_cast<unsigned char>(s[i + 1]));
-            emit(unit ? unit : u'?');
-            i += unit ? 2 : 1;
-        } else {
-            emit(u'?');
-            ++i;
+            uint64_t word;
+            if (end - s >= 8 && (std::memcpy(&word, s, 8), (word & kHighBytes) == 0)) {
+                if (kWrite)
+                    for (int k = 0; k < 8; ++k) dest[units + k] = s[k];
+                units += 8;
+                s += 8;
+                continue;
+            }
+            if (kWrite) dest[units] = c;
+            ++units;
+            ++s;
+            continue;
         }
+        char16_t unit = u'?';
+        size_t length = 1;
+        if (c == kEuroByte) {
+            unit = kEuro;
+        } else if (c != 0xFF && end - s >= 2) {
+            if (const char16_t pair = DecodePair(c, s[1])) {
+                unit = pair;
+                length = 2;
+            }
+        }
+        if (kWrite) dest[units] = unit;
+        ++units;
+        s += length;
     }
+    return units;
 }
 
-// Walks `length` UTF-16 units, calling `emit` with each GBK byte.
-template <typename TEmit>
-void EncodeGbk(const char16_t* units, size_t length, TEmit emit) {
+// Encodes `n` UTF-16 units as GBK bytes, written to `dest` when kWrite;
+// returns their number. Runs of ASCII go four units at a time.
+template <bool kWrite>
+size_t EncodeGbk(const char16_t* units, size_t n, char* dest) {
     const uint16_t* table = GbkEncodeTable();
-    for (const char16_t* end = units + length; units != end; ++units) {
+    const char16_t* const end = units + n;
+    size_t bytes = 0;
+    while (units != end) {
         const char16_t unit = *units;
         if (unit < 0x80) {
-            emit(static_cast<char>(unit));
+            uint64_t word;
+            if (end - units >= 4 && (std::memcpy(&word, units, 8), (word & kHighUnits) == 0)) {
+                if (kWrite)
+                    for (int k = 0; k < 4; ++k) dest[bytes + k] = static_cast<char>(units[k]);
+                bytes += 4;
+                units += 4;
+                continue;
+            }
+            if (kWrite) dest[bytes] = static_cast<char>(unit);
+            ++bytes;
         } else if (unit == kEuro) {
-            emit(static_cast<char>(kEuroByte));
+            if (kWrite) dest[bytes] = static_cast<char>(kEuroByte);
+            ++bytes;
         } else if (const uint16_t code = table[unit]) {
-            emit(static_cast<char>(code >> 8));
-            emit(static_cast<char>(code & 0xFF));
+            if (kWrite) {
+                dest[bytes] = static_cast<char>(code >> 8);
+                dest[bytes + 1] = static_cast<char>(code & 0xFF);
+            }
+            bytes += 2;
         } else {
-            emit('?');
+            if (kWrite) dest[bytes] = '?';
+            ++bytes;
         }
+        ++units;
     }
+    return bytes;
 }
 
 }  // namespace
@@ -208,17 +246,19 @@ bool IsLeadByte(unsigned char b) {
 }
 
 // Both directions count first and then write into a string of the exact
-// size: one allocation, touched once more than written.
-size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity) {
-    size_t units = 0;
-    if (AllAscii(s.data(), s.size())) {
-        units = s.size();
-        if (dest && units <= capacity) std::copy(s.begin(), s.end(), dest);
-        return units;
-    }
-    DecodeGbk(s, [&units](char16_t) { ++units; });
-    if (dest && units <= capacity) DecodeGbk(s, [&dest](char16_t unit) { *dest++ = unit; });
+// size: one allocation, touched once more than written. A byte never gives
+// more than one unit: with room for as many units as bytes, decoding writes
+// at once.
+size_t AnsiToWideInto(const char* text, size_t length, char16_t* dest, size_t capacity) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (dest && capacity >= length) return DecodeGbk<true>(bytes, length, dest);
+    const size_t units = DecodeGbk<false>(bytes, length, nullptr);
+    if (dest && units <= capacity) DecodeGbk<true>(bytes, length, dest);
     return units;
+}
+
+size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity) {
+    return AnsiToWideInto(s.data(), s.size(), dest, capacity);
 }
 
 WideString AnsiToWide(const AnsiString& s) {
@@ -229,12 +269,8 @@ WideString AnsiToWide(const AnsiString& s) {
 }
 
 AnsiString WideToAnsi(const char16_t* units, size_t length) {
-    if (AllAscii(units, length)) return AnsiString(units, units + length);
-    size_t bytes = 0;
-    EncodeGbk(units, length, [&bytes](char) { ++bytes; });
-    AnsiString a(bytes, '\0');
-    char* out = &a[0];
-    EncodeGbk(units, length, [&out](char b) { *out++ = b; });
+    AnsiString a(EncodeGbk<false>(units, length, nullptr), '\0');
+    EncodeGbk<true>(units, length, &a[0]);
     return a;
 }
 

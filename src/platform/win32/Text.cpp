@@ -60,14 +60,23 @@ AnsiString WideToAnsi(const char16_t* units, size_t length) {
     return WideToMultiByte(CP_ACP, units, length);
 }
 
-size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity) {
-    if (s.empty()) return 0;
-    const int inLen = ClampedLength(s.size());
-    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), inLen, nullptr, 0);
+size_t AnsiToWideInto(const char* text, size_t length, char16_t* dest, size_t capacity) {
+    if (length == 0) return 0;
+    const int inLen = ClampedLength(length);
+    // A byte never gives more than one unit: with room for as many units as
+    // bytes, one call converts.
+    if (dest && capacity >= length && length <= INT_MAX)
+        return static_cast<size_t>(
+            MultiByteToWideChar(CP_ACP, 0, text, inLen, reinterpret_cast<wchar_t*>(dest), inLen));
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, inLen, nullptr, 0);
     if (n <= 0) return 0;
     if (dest && static_cast<size_t>(n) <= capacity)
-        MultiByteToWideChar(CP_ACP, 0, s.data(), inLen, reinterpret_cast<wchar_t*>(dest), n);
+        MultiByteToWideChar(CP_ACP, 0, text, inLen, reinterpret_cast<wchar_t*>(dest), n);
     return static_cast<size_t>(n);
+}
+
+size_t AnsiToWideInto(const AnsiString& s, char16_t* dest, size_t capacity) {
+    return AnsiToWideInto(s.data(), s.size(), dest, capacity);
 }
 
 std::string AnsiToUtf8(const AnsiString& s) {
