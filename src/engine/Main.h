@@ -101,8 +101,9 @@ class TSender {
     void ReadConfig(const AnsiString& text);
     void ReadRequest(BSTR request, TData& req);
     WideString BuildReplyPdu(const TData& rep);
-    // The same in the system code page (what Send converts into Reply).
-    AnsiString BuildReplyText(const TData& rep);
+    // The same straight into `reply` (what Send hands back), replacing and
+    // freeing what it held.
+    void BuildReply(const TData& rep, BSTR& reply);
     bool BuildHeader(TData& req);
     bool ParseReplyHeader(TData& rep);
     bool ReadHasBody(const AnsiString& typeCode);

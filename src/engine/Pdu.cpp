@@ -31,6 +31,11 @@
 // a reply header, each field is trimmed; missing columns read as empty and
 // missing flags as false; a flag is true when its trimmed text is "1" or
 // "TRUE" (any case).
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <new>
+
 #include "engine/EngineInternal.h"
 #include "engine/EngineTexts.h"
 #include "platform/Platform.h"
@@ -78,6 +83,88 @@ void AppendTagged(AnsiString& out, const char* name, std::string_view text) {
     out.append("</").append(name).append(">");
 }
 
+// Values travel between their work files and the PDU a piece at a time: a
+// large value is never held whole beside the PDU itself.
+constexpr size_t kValuePiece = 256 * 1024;  // bytes
+
+// Writes an item's VALUE, unescaped, to a new file at `path` (an empty file
+// when the item has none); a file left half written is deleted.
+void SaveValue(std::string_view item, const AnsiString& path) {
+    std::string_view value;
+    if (!ElementInner(item, "VALUE", value)) value = std::string_view();
+    auto file = std::make_unique<TFileStream>(path, fmCreate);
+    try {
+        AnsiString piece;
+        while (!value.empty()) {
+            size_t cut = std::min(value.size(), kValuePiece);
+            if (cut < value.size()) {
+                // Not inside an entity: an entity is at most six bytes and
+                // holds no "&", so the last "&" of the piece's last five
+                // bytes starts the only one that could be cut.
+                const size_t amp = value.substr(cut - 5, 5).rfind('&');
+                if (amp != std::string_view::npos) cut = cut - 5 + amp;
+            }
+            piece.clear();
+            AppendXmlUnescaped(piece, value.substr(0, cut));
+            file->WriteBuffer(piece.data(), static_cast<int64_t>(piece.size()));
+            value.remove_prefix(cut);
+        }
+    } catch (...) {
+        file.reset();  // Windows deletes no open file
+        DeleteFile(path);
+        throw;
+    }
+}
+
+// Hands the reply PDU's text in the system code page to `emit` in pieces
+// that each end where a character ends (a piece converts to the same UTF-16
+// units alone as inside the whole text). A value is read from its file a
+// piece at a time and escaped on the way. kCount: the values' pieces are
+// handed over unescaped and what escaping would add is summed in `growth`
+// (the entities are ASCII: one unit per byte added).
+template <bool kCount, typename TEmit>
+void EmitReplyText(const TData& rep, TEmit&& emit, size_t* growth = nullptr) {
+    AnsiString text = kPduStart;
+    AppendTagged(text, "SENDER", rep.Sender);
+    AppendTagged(text, "TYPE_CODE", rep.TypeCode);
+    AppendTagged(text, "RESERVE", rep.Reserve);
+    if (rep.Files) {
+        AnsiString raw(kValuePiece, '\0'), pending;
+        for (const AnsiString& path : *rep.Files) {
+            text += "<CONTENT>";
+            AppendTagged(text, "NAME", ExtractFileName(path));
+            text += "<VALUE>";
+            emit(std::string_view(text));
+            text.clear();
+            TFileStream file(path, fmOpenRead | fmShareExclusive);
+            pending.clear();
+            for (;;) {
+                const int64_t n = file.Read(&raw[0], static_cast<int64_t>(raw.size()));
+                if (n <= 0) break;
+                const std::string_view read(raw.data(), static_cast<size_t>(n));
+                const size_t before = pending.size();
+                if (kCount) {
+                    pending.append(read);
+                    *growth += XmlEscapeGrowth(read);
+                } else {
+                    AppendXmlEscaped(pending, read);
+                }
+                // Through the last byte below 0x40: no double-byte
+                // character goes on past one, so a character ends there.
+                size_t cut = pending.size();
+                while (cut > before && static_cast<unsigned char>(pending[cut - 1]) >= 0x40) --cut;
+                if (cut == before) continue;
+                emit(std::string_view(pending.data(), cut));
+                pending.erase(0, cut);
+            }
+            emit(std::string_view(pending));
+            text += "</VALUE></CONTENT>";
+        }
+    }
+    text += "</PDU>";
+    emit(std::string_view(text));
+}
+
 }  // namespace
 
 void TSender::ReadRequest(BSTR request, TData& req) {
@@ -98,7 +185,7 @@ void TSender::ReadRequest(BSTR request, TData& req) {
         const AnsiString name = Element(item, "NAME");
         const AnsiString path = senderDir + PathDelim + name;
         if (!engine::IsSafeName(name)) throw EFCreateError(path, kInvalidName);
-        SaveFileText(Element(item, "VALUE"), path);
+        SaveValue(item, path);
         req.Files->Add(path);
     });
 
@@ -110,28 +197,36 @@ void TSender::ReadRequest(BSTR request, TData& req) {
     if (req.Sender.empty() && req.HasBody) throw EFCreateError(req.DataFile, kInvalidName);
 }
 
-AnsiString TSender::BuildReplyText(const TData& rep) {
-    AnsiString text = kPduStart;
-    AppendTagged(text, "SENDER", rep.Sender);
-    AppendTagged(text, "TYPE_CODE", rep.TypeCode);
-    AppendTagged(text, "RESERVE", rep.Reserve);
-    if (rep.Files) {
-        for (const AnsiString& path : *rep.Files) {
-            const AnsiString value = LoadFileText(path);
-            // Room for the escaped value without a copy as the text grows.
-            text.reserve(text.size() + value.size() + value.size() / 8 + 256);
-            text += "<CONTENT>";
-            AppendTagged(text, "NAME", ExtractFileName(path));
-            AppendTagged(text, "VALUE", value);
-            text += "</CONTENT>";
-        }
-    }
-    text += "</PDU>";
-    return text;
+void TSender::BuildReply(const TData& rep, BSTR& reply) {
+    // Twice over the files: once to count the UTF-16 units, once to write
+    // them into a string of exactly that length.
+    size_t units = 0;
+    EmitReplyText<true>(
+        rep,
+        [&units](std::string_view piece) {
+            units += AnsiToWideInto(piece.data(), piece.size(), nullptr, 0);
+        },
+        &units);
+    if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
+    TBstr text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
+    if (!text.Get()) throw std::bad_alloc();
+    char16_t* const dest = reinterpret_cast<char16_t*>(text.Get());
+    size_t written = 0;
+    // A file that changed between the two readings is a read error.
+    EmitReplyText<false>(rep, [&](std::string_view piece) {
+        const size_t n = AnsiToWideInto(piece.data(), piece.size(), dest + written, units - written);
+        if (n > units - written) throw EReadError();
+        written += n;
+    });
+    if (written != units) throw EReadError();
+    SysFreeString(reply);
+    reply = text.Detach();
 }
 
 WideString TSender::BuildReplyPdu(const TData& rep) {
-    return AnsiToWide(BuildReplyText(rep));
+    TBstr reply;
+    BuildReply(rep, *reply.InOut());
+    return reply.ToWide();
 }
 
 bool TSender::BuildHeader(TData& req) {

@@ -151,10 +151,12 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     }
 
     step(90, texts::kBuildingReply);
-    const AnsiString reply = BuildReplyText(rep);
+    TBstr reply;
+    BuildReply(rep, *reply.InOut());
     step(100, texts::kReplyBuilt);
     ClearWorkFiles(req, rep);
-    AssignBstrFromAnsi(Reply, reply);
+    SysFreeString(Reply);
+    Reply = reply.Detach();
     AssignBstr(Message, texts::kSucceeded);
     Result = VARIANT_TRUE;
     return S_OK;

@@ -146,6 +146,30 @@ TEST_F(TEngine, FullTransaction) {
     EXPECT_EQ(net[1].in["replyFile"], receive_ + PathDelim);
 }
 
+// Values far larger than the pieces they travel in: every alignment of an
+// entity or a double-byte character against a piece's end, and a value with
+// no byte below 0x40 at all, come back whole.
+TEST_F(TEngine, LargeValuesRoundTripWhole) {
+    ASSERT_TRUE(Init(Config()));
+    AnsiString entities;  // all five escape: one entity after another
+    while (entities.size() < 700 * 1024) entities += "<&\"'>";
+    AnsiString doubleBytes;  // trail bytes 0x5C and 0x7C among them
+    while (doubleBytes.size() < 700 * 1024) doubleBytes += A(u"誠錦") + "\xD5\x7C";
+    std::vector<AnsiString> values;
+    for (int shift = 0; shift < 6; ++shift) values.push_back(AnsiString(shift, 'x') + entities);
+    values.push_back(doubleBytes);
+    values.push_back("x" + doubleBytes);
+    for (const AnsiString& value : values) {
+        auto r = Send(Pdu("S", "01", {{"v.txt", value}}));
+        ASSERT_EQ(r.result, VARIANT_TRUE) << r.message;
+        EXPECT_TRUE(r.reply == kPduStart +
+                                   "<SENDER>S</SENDER><TYPE_CODE>01</TYPE_CODE><RESERVE></RESERVE>"
+                                   "<CONTENT><NAME>v.txt</NAME><VALUE>" +
+                                   XmlEscape(value) + "</VALUE></CONTENT></PDU>")
+            << value.substr(0, 12);
+    }
+}
+
 TEST_F(TEngine, ActionSettings) {
     ASSERT_TRUE(Init(Config()));
     // "false" is not "0": only "0" switches a step off.
