@@ -31,7 +31,6 @@ constexpr uint32_t kSlidePosition = kHistory + kMaxDistance;   // 65274
 constexpr uint32_t kHashSize = 32768;                          // chains (15-bit hash)
 constexpr uint32_t kHashMask = kHashSize - 1;
 constexpr uint32_t kHashShift = 5;  // bits per byte
-constexpr uint32_t kLinkMask = kHistory - 1;
 constexpr uint32_t kTooFar = 4096;      // a 3-byte match farther back is not worth it (lazy)
 constexpr uint32_t kFirstRead = 32768;  // bytes asked for at the start of an entry
 constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
@@ -85,12 +84,17 @@ inline uint32_t EqualPrefix(const uint8_t* a, const uint8_t* b, uint32_t limit) 
     return limit;
 }
 
+// The bytes 0..length of an 8-byte load (all 8 from length 7 on).
+inline uint64_t HeadMask(uint32_t length) {
+    return length >= 7 ? ~uint64_t{0} : (uint64_t{1} << (8 * (length + 1))) - 1;
+}
+
 }  // namespace
 
 struct TDeflater::TState {
     TState()
         : window(kWindowSize + kWindowPadding, 0),
-          links(kHistory, 0),
+          links(kWindowSize, 0),
           heads(kHashSize, 0),
           literals(deflate::kSymbolBufferSize, 0),
           distances(deflate::kSymbolBufferSize, 0),
@@ -131,7 +135,10 @@ struct TDeflater::TState {
     // Working memory, zeroed once: bytes past the input's end are read
     // while matching (they only ever decide between equally long matches).
     std::vector<uint8_t> window;
-    std::vector<uint16_t> links;  // previous position with the same hash, by position & 0x7FFF
+    // By position: the previous position with the same hash (low 16 bits)
+    // and the one before that (high 16 bits), so that one load of the chain
+    // walk moves two steps.
+    std::vector<uint32_t> links;
     std::vector<uint16_t> heads;  // most recent position per hash value; 0 = none
     std::vector<uint8_t> literals;
     std::vector<uint16_t> distances;
@@ -145,7 +152,7 @@ namespace {
 // One entry's matching state; lives for one TDeflater::Run.
 class TMatcher {
   public:
-    TMatcher(uint8_t* window, uint32_t& windowUsed, bool& slid, uint16_t* links, uint16_t* heads,
+    TMatcher(uint8_t* window, uint32_t& windowUsed, bool& slid, uint32_t* links, uint16_t* heads,
              TBlockEncoder& encoder, TCodecInput& source, int level)
         : window_(window),
           windowUsed_(windowUsed),
@@ -183,7 +190,9 @@ class TMatcher {
     uint32_t Insert(uint32_t pos) {
         hash_ = ((hash_ << kHashShift) ^ window_[pos + 2]) & kHashMask;
         const uint16_t head = heads_[hash_];
-        links_[pos & kLinkMask] = head;
+        // A head's own link was set when it was inserted and stays as it is
+        // (up to rebasing, which treats both halves alike).
+        links_[pos] = head | ((links_[head] & 0xFFFF) << 16);
         heads_[hash_] = static_cast<uint16_t>(pos);
         return head;
     }
@@ -195,35 +204,52 @@ class TMatcher {
     // Walks the chain from `candidate`; returns the best length (at least
     // prevLength_) and sets matchStart_ when it found a longer one. The
     // length may count bytes past the lookahead; callers clamp it.
+    //
+    // A candidate can only beat `best` if its bytes 0..best all equal the
+    // scan's, so one test of its first 8 bytes (those up to best) and of the
+    // 2 bytes ending at best rejects almost every candidate that would not
+    // win, with a single branch; the rest are measured in full.
     uint32_t LongestMatch(uint32_t candidate) {
         const uint8_t* const window = window_;
-        const uint16_t* const links = links_;
+        const uint32_t* const links = links_;
         uint32_t chain = chainLimit_;
         uint32_t best = prevLength_;
         uint32_t bestStart = matchStart_;
         if (prevLength_ >= goodLength_) chain >>= 2;
         const uint32_t limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
         const uint8_t* const scan = window + strStart_;
-        const uint16_t scanStart = Load16(scan);
+        const uint64_t scanHead = Load64(scan);
+        uint64_t headMask = HeadMask(best);
         uint16_t scanEnd = Load16(scan + best - 1);
         const uint8_t* windowAtEnd =
-            window + best - 1;  // + candidate: the candidate's last 2 bytes
-        do {
-            // Equal hashes and equal first two bytes imply an equal third byte.
-            if (Load16(windowAtEnd + candidate) != scanEnd ||
-                Load16(window + candidate) != scanStart)
-                continue;
-            const uint8_t* const match = window + candidate;
-            const uint32_t length =
-                kMinMatch + EqualPrefix(scan + kMinMatch, match + kMinMatch, kMaxMatch - kMinMatch);
-            if (length > best) {
-                bestStart = candidate;
-                best = length;
-                if (static_cast<int32_t>(best) >= niceLength_) break;
-                scanEnd = Load16(scan + best - 1);
-                windowAtEnd = window + best - 1;
-            }
-        } while ((candidate = links[candidate & kLinkMask]) > limit && --chain != 0);
+            window + best - 1;  // + candidate: the candidate's 2 bytes ending at best
+        // Tests one candidate; true when the search must stop at it.
+        auto test = [&](uint32_t c) {
+            const uint8_t* const match = window + c;
+            if ((((Load64(match) ^ scanHead) & headMask) |
+                 static_cast<uint16_t>(Load16(windowAtEnd + c) ^ scanEnd)) != 0)
+                return false;
+            const uint32_t length = EqualPrefix(scan, match, kMaxMatch);
+            if (length <= best) return false;
+            bestStart = c;
+            best = length;
+            if (static_cast<int32_t>(best) >= niceLength_) return true;
+            headMask = HeadMask(best);
+            scanEnd = Load16(scan + best - 1);
+            windowAtEnd = window + best - 1;
+            return false;
+        };
+        // Two candidates per load: the walk's dependent loads are what a
+        // long chain waits on.
+        for (;;) {
+            if (test(candidate)) break;
+            const uint32_t pair = links[candidate];
+            const uint32_t next = pair & 0xFFFF;
+            if (next <= limit || --chain == 0) break;
+            if (test(next)) break;
+            candidate = pair >> 16;
+            if (candidate <= limit || --chain == 0) break;
+        }
         matchStart_ = bestStart;
         return best;
     }
@@ -332,7 +358,15 @@ class TMatcher {
                 table[i] = table[i] >= kHistory ? static_cast<uint16_t>(table[i] - kHistory) : 0;
         };
         rebase(heads_, kHashSize);
-        rebase(links_, kHistory);
+        // The links of the upper half move down with their positions; those
+        // of the upper half are written again before they are followed.
+        for (uint32_t i = 0; i < kHistory; ++i) {
+            const uint32_t pair = links_[i + kHistory];
+            const uint32_t next = pair & 0xFFFF;
+            const uint32_t after = pair >> 16;
+            links_[i] = (next >= kHistory ? next - kHistory : 0) |
+                        ((after >= kHistory ? after - kHistory : 0) << 16);
+        }
     }
 
     // Reads until at least kMinLookahead bytes lie ahead or the input ends,
@@ -359,7 +393,7 @@ class TMatcher {
     uint8_t* window_;
     uint32_t& windowUsed_;
     bool& slid_;
-    uint16_t* links_;
+    uint32_t* links_;
     uint16_t* heads_;
     TBlockEncoder& encoder_;
     TCodecInput& source_;
