@@ -135,10 +135,10 @@ struct TDeflater::TState {
     // Working memory, zeroed once: bytes past the input's end are read
     // while matching (they only ever decide between equally long matches).
     std::vector<uint8_t> window;
-    // By position: the previous position with the same hash (low 16 bits)
-    // and the one before that (high 16 bits), so that one load of the chain
-    // walk moves two steps.
-    std::vector<uint32_t> links;
+    // By position: the previous four positions with the same hash, nearest
+    // in the lowest 16 bits, so that one load of the chain walk moves four
+    // steps.
+    std::vector<uint64_t> links;
     std::vector<uint16_t> heads;  // most recent position per hash value; 0 = none
     std::vector<uint8_t> literals;
     std::vector<uint16_t> distances;
@@ -152,7 +152,7 @@ namespace {
 // One entry's matching state; lives for one TDeflater::Run.
 class TMatcher {
   public:
-    TMatcher(uint8_t* window, uint32_t& windowUsed, bool& slid, uint32_t* links, uint16_t* heads,
+    TMatcher(uint8_t* window, uint32_t& windowUsed, bool& slid, uint64_t* links, uint16_t* heads,
              TBlockEncoder& encoder, TCodecInput& source, int level)
         : window_(window),
           windowUsed_(windowUsed),
@@ -192,7 +192,7 @@ class TMatcher {
         const uint16_t head = heads_[hash_];
         // A head's own link was set when it was inserted and stays as it is
         // (up to rebasing, which treats both halves alike).
-        links_[pos] = head | ((links_[head] & 0xFFFF) << 16);
+        links_[pos] = head | (links_[head] << 16);
         heads_[hash_] = static_cast<uint16_t>(pos);
         return head;
     }
@@ -211,7 +211,7 @@ class TMatcher {
     // win, with a single branch; the rest are measured in full.
     uint32_t LongestMatch(uint32_t candidate) {
         const uint8_t* const window = window_;
-        const uint32_t* const links = links_;
+        const uint64_t* const links = links_;
         uint32_t chain = chainLimit_;
         uint32_t best = prevLength_;
         uint32_t bestStart = matchStart_;
@@ -239,15 +239,18 @@ class TMatcher {
             windowAtEnd = window + best - 1;
             return false;
         };
-        // Two candidates per load: the walk's dependent loads are what a
+        // Four candidates per load: the walk's dependent loads are what a
         // long chain waits on.
         for (;;) {
             if (test(candidate)) break;
-            const uint32_t pair = links[candidate];
-            const uint32_t next = pair & 0xFFFF;
-            if (next <= limit || --chain == 0) break;
-            if (test(next)) break;
-            candidate = pair >> 16;
+            uint64_t next = links[candidate];
+            candidate = static_cast<uint32_t>(next & 0xFFFF);
+            if (candidate <= limit || --chain == 0 || test(candidate)) break;
+            candidate = static_cast<uint32_t>((next >> 16) & 0xFFFF);
+            if (candidate <= limit || --chain == 0 || test(candidate)) break;
+            candidate = static_cast<uint32_t>((next >> 32) & 0xFFFF);
+            if (candidate <= limit || --chain == 0 || test(candidate)) break;
+            candidate = static_cast<uint32_t>(next >> 48);
             if (candidate <= limit || --chain == 0) break;
         }
         matchStart_ = bestStart;
@@ -361,11 +364,13 @@ class TMatcher {
         // The links of the upper half move down with their positions; those
         // of the upper half are written again before they are followed.
         for (uint32_t i = 0; i < kHistory; ++i) {
-            const uint32_t pair = links_[i + kHistory];
-            const uint32_t next = pair & 0xFFFF;
-            const uint32_t after = pair >> 16;
-            links_[i] = (next >= kHistory ? next - kHistory : 0) |
-                        ((after >= kHistory ? after - kHistory : 0) << 16);
+            const uint64_t chain = links_[i + kHistory];
+            uint64_t rebased = 0;
+            for (int shift = 0; shift < 64; shift += 16) {
+                const uint64_t link = (chain >> shift) & 0xFFFF;
+                rebased |= (link >= kHistory ? link - kHistory : 0) << shift;
+            }
+            links_[i] = rebased;
         }
     }
 
@@ -393,7 +398,7 @@ class TMatcher {
     uint8_t* window_;
     uint32_t& windowUsed_;
     bool& slid_;
-    uint32_t* links_;
+    uint64_t* links_;
     uint16_t* heads_;
     TBlockEncoder& encoder_;
     TCodecInput& source_;
