@@ -27,7 +27,7 @@
 
 #include "ComponentSupport.h"
 #include "NuvaConfig.h"
-#include "engine/EngineInternal.h"
+#include "util/util.h"
 #include "net/NetTexts.h"
 #include "net/Transport.h"
 #include "net/Wire.h"
@@ -261,10 +261,10 @@ class TNuvaNet final : public TDispatchObject {
             return Fail(args, kMsg, net::texts::kBadHeader);
         // The engine makes directories and files of these names: only one
         // safe name each, checked here so that no reply file is left behind.
-        if (parsed.sender.empty() ? parsed.hasBody : !engine::IsSafeName(parsed.sender))
+        if (parsed.sender.empty() ? parsed.hasBody : !IsSafeName(parsed.sender))
             return Fail(args, kMsg, net::texts::kUnsafeSender + AnsiToWide(parsed.sender));
         if (parsed.hasBody && !parsed.compressed && !parsed.reserve.empty() &&
-            !engine::IsSafeName(parsed.reserve))
+            !IsSafeName(parsed.reserve))
             return Fail(args, kMsg, net::texts::kUnsafeReserve + AnsiToWide(parsed.reserve));
         if (!parsed.hasBody && sink.BodyBytes() > 0)
             return Fail(args, kMsg, net::texts::kUnexpectedBody);

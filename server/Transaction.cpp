@@ -5,7 +5,6 @@
 #include <random>
 
 #include "ca/CryptFile.h"
-#include "engine/EngineInternal.h"
 #include "net/Wire.h"
 #include "platform/Platform.h"
 #include "platform/Stream.h"
@@ -85,7 +84,7 @@ std::vector<AnsiString> RequestItems(const TServerConfig& config, const wire::TH
         }
     }
     if (!h.compressed) {
-        const AnsiString name = engine::IsSafeName(h.reserve) ? h.reserve : kUnnamedItem;
+        const AnsiString name = IsSafeName(h.reserve) ? h.reserve : kUnnamedItem;
         const AnsiString item = itemsDir + name;
         if (!MoveFileReplace(data, item)) Refuse(500, kInternal, LastErrorText());
         return {item};
@@ -131,7 +130,7 @@ std::vector<AnsiString> Store(const TServerConfig& config, const TTypeConfig& ty
         if (!MoveFileReplace(item, dir + name)) Refuse(500, kInternal, LastErrorText());
     }
     const AnsiString receiptName =
-        engine::IsSafeName(type.receiptName) ? type.receiptName : AnsiString("receipt.txt");
+        IsSafeName(type.receiptName) ? type.receiptName : AnsiString("receipt.txt");
     const AnsiString path = workDir + "reply" + PathDelim + receiptName;
     ForceDirectories(workDir + "reply");
     SaveFileText(receipt, path);
@@ -163,7 +162,7 @@ void Run(const TServerConfig& config, const std::string& headerBytes, const Ansi
     if (!wire::ParseHeader(headerBytes, h)) Refuse(400, kBadHeader);
     out.sender = h.sender;
     out.typeCode = h.typeCode;
-    if (!engine::IsSafeName(h.sender)) Refuse(400, kBadSender, h.sender);
+    if (!IsSafeName(h.sender)) Refuse(400, kBadSender, h.sender);
     const auto found = config.types.find(h.typeCode);
     if (found == config.types.end()) Refuse(404, kUnknownType, h.typeCode);
     const TTypeConfig& type = found->second;

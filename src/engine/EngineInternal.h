@@ -27,12 +27,5 @@ WideString ErrorFrame(const WideString& message, const char16_t* reason);
 // The text of a call refused because another one runs on the engine.
 AnsiString BusyText();
 
-// True when `name` may become one path component inside a work directory:
-// not empty, not "." or "..", no byte below 0x20, no "\", "/" or ":" as a
-// single-byte character, no incomplete double-byte character at the end,
-// and no reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any
-// case) before its first ".".
-bool IsSafeName(const AnsiString& name);
-
 }  // namespace engine
 }  // namespace nuva

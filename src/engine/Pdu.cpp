@@ -172,7 +172,7 @@ void TSender::ReadRequest(BSTR request, TData& req) {
     req.Sender = Element(req.Text, "SENDER");
     const AnsiString senderDir = Config_.SendFilePath + req.Sender;
     // Empty is allowed here: it is refused below when the request has a body.
-    if (!req.Sender.empty() && !engine::IsSafeName(req.Sender))
+    if (!req.Sender.empty() && !IsSafeName(req.Sender))
         throw EFCreateError(senderDir, kInvalidName);
     ForceDirectories(senderDir + PathDelim);
     req.TypeCode = Element(req.Text, "TYPE_CODE");
@@ -184,7 +184,7 @@ void TSender::ReadRequest(BSTR request, TData& req) {
     ForEachElementInner(req.Text, "CONTENT", [&](std::string_view item) {
         const AnsiString name = Element(item, "NAME");
         const AnsiString path = senderDir + PathDelim + name;
-        if (!engine::IsSafeName(name)) throw EFCreateError(path, kInvalidName);
+        if (!IsSafeName(name)) throw EFCreateError(path, kInvalidName);
         SaveValue(item, path);
         req.Files->Add(path);
     });
@@ -252,10 +252,10 @@ bool TSender::ParseReplyHeader(TData& rep) {
     // The sender names the reply's directory: it must be one safe name (an
     // empty one only names the receive directory itself, for a reply
     // without a body).
-    if (rep.Sender.empty() ? rep.HasBody : !engine::IsSafeName(rep.Sender)) return false;
+    if (rep.Sender.empty() ? rep.HasBody : !IsSafeName(rep.Sender)) return false;
     // An uncompressed body carries its file name in the reserve field.
     const bool moveBody = rep.HasBody && !rep.IsCompress && !rep.Reserve.empty();
-    if (moveBody && !engine::IsSafeName(rep.Reserve)) return false;
+    if (moveBody && !IsSafeName(rep.Reserve)) return false;
     const AnsiString replyDir = Config_.ReceiveFilePath + rep.Sender + PathDelim;
     ForceDirectories(replyDir);
 
@@ -276,20 +276,6 @@ WideString ErrorFrame(const WideString& message, const char16_t* reason) {
 
 AnsiString BusyText() {
     return WideToAnsi(texts::kBusy);
-}
-
-bool IsSafeName(const AnsiString& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(name[i]);
-        if (IsLeadByte(c)) {
-            if (i + 1 == name.size()) return false;  // half a character at the end
-            ++i;                                     // the trail byte may be anything
-            continue;
-        }
-        if (c < 0x20 || c == '\\' || c == '/' || c == ':') return false;
-    }
-    return !IsReservedDeviceName(name);
 }
 
 }  // namespace engine

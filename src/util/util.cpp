@@ -110,4 +110,18 @@ void SaveFileText(const AnsiString& text, const AnsiString& fileName) {
     });
 }
 
+bool IsSafeName(const AnsiString& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (IsLeadByte(c)) {
+            if (i + 1 == name.size()) return false;  // half a character at the end
+            ++i;                                     // the trail byte may be anything
+            continue;
+        }
+        if (c < 0x20 || c == '\\' || c == '/' || c == ':') return false;
+    }
+    return !IsReservedDeviceName(name);
+}
+
 }  // namespace nuva

@@ -34,6 +34,13 @@ AnsiString PadRight(const AnsiString& text, int width, char padChar);
 // that "con.txt" and "Com1 " are devices too.
 bool IsReservedDeviceName(const AnsiString& fileName);
 
+// True when `name` may become one path component inside a work directory:
+// not empty, not "." or "..", no byte below 0x20, no "\", "/" or ":" as a
+// single-byte character, no incomplete double-byte character at the end,
+// and no reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any
+// case) before its first ".".
+bool IsSafeName(const AnsiString& name);
+
 // The trimmed path with one trailing delimiter; an empty path becomes the
 // host executable's directory. Creates the directory with its parents and
 // ignores the outcome: a directory that cannot be created makes the later
