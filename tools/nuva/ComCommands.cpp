@@ -26,43 +26,17 @@ namespace {
 constexpr char kHostTypeLibrary[] = "Sender.tlb";
 constexpr char kServerFile[] = "DuredaVevuvavizuriz_NUVA.dll";
 
-struct TComOptions {
-    AnsiString config, request, reply;
-    bool late = false;
-};
-
-bool ParseComOptions(const std::string& command, const TArgs& args, TComOptions& o) {
-    const bool wantRequest = command == "send";
-    int modes = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--com" || args[i] == "--late") {
-            o.late = args[i] == "--late";
-            ++modes;
-            continue;
-        }
-        if (args[i] == "--home") {
-            Err("nuva: --home reaches only nuva's own engine: with --com and --late the library\n"
-                "      reads action.ini beside nuva itself\n");
-            return false;
-        }
-        AnsiString* target = args[i] == "--config"                   ? &o.config
-                             : wantRequest && args[i] == "--request" ? &o.request
-                             : wantRequest && args[i] == "--reply"   ? &o.reply
-                                                                     : nullptr;
-        if (!target || i + 1 == args.size()) {
-            Err("nuva: unexpected argument \"" + ArgumentToAnsi(args[i].c_str()) +
-                "\" (try nuva --help)\n");
-            return false;
-        }
-        *target = ArgumentToAnsi(args[++i].c_str());
-    }
-    if (modes != 1) {
-        Err("nuva: give one of --com and --late\n");
+// The shared options, and those that only this path allows: exactly one of
+// --com and --late, no --home.
+bool ParseComOptions(const std::string& command, const TArgs& args, TTransactionOptions& o) {
+    if (!ParseTransactionOptions(args, command == "send", o)) return false;
+    if (!o.home.empty()) {
+        Err("nuva: --home reaches only nuva's own engine: with --com and --late the library\n"
+            "      reads action.ini beside nuva itself\n");
         return false;
     }
-    if (o.config.empty() || (wantRequest && o.request.empty())) {
-        Err(wantRequest ? "nuva: send needs --config FILE and --request FILE\n"
-                        : "nuva: needs --config FILE\n");
+    if (o.modes != 1) {
+        Err("nuva: give one of --com and --late\n");
         return false;
     }
     return true;
@@ -192,7 +166,7 @@ bool WantsComServer(const std::string& command, const TArgs& args) {
 }
 
 int ComHostCommand(const std::string& command, const TArgs& args) {
-    TComOptions o;
+    TTransactionOptions o;
     if (!ParseComOptions(command, args, o)) return 2;
     TComScope com;
     if (!RegisterInProcess()) return 2;

@@ -44,6 +44,17 @@ int ComHostCommand(const std::string& command, const TArgs& args);
 // files in DIR, by default nuva's own directory. Windows only.
 int RegisterCommand(const TArgs& args);
 
+// The options of init, testconn and send: --config FILE; for send also
+// --request FILE and --reply FILE; --home DIR; --com and --late (counted in
+// `modes`, the last one deciding `late`). False (with a message) on anything
+// else, a missing value, or a missing --config or --request.
+struct TTransactionOptions {
+    AnsiString config, request, reply, home;
+    int modes = 0;
+    bool late = false;
+};
+bool ParseTransactionOptions(const TArgs& args, bool wantRequest, TTransactionOptions& o);
+
 // A configuration or request file's text as a host passes it: the system
 // code page, or UTF-8 when it starts with a byte-order mark or its XML
 // declaration says encoding="UTF-8".

@@ -19,34 +19,6 @@ namespace nuva::cli {
 
 namespace {
 
-struct TSendOptions {
-    AnsiString config, request, reply, home;
-};
-
-// Parses --config/--request/--reply/--home; false (with a message) on
-// anything else or a missing value.
-bool ParseOptions(const TArgs& args, bool wantRequest, TSendOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        AnsiString* target = args[i] == "--config"                   ? &o.config
-                             : args[i] == "--home"                   ? &o.home
-                             : wantRequest && args[i] == "--request" ? &o.request
-                             : wantRequest && args[i] == "--reply"   ? &o.reply
-                                                                     : nullptr;
-        if (!target || i + 1 == args.size()) {
-            Err("nuva: unexpected argument \"" + ArgumentToAnsi(args[i].c_str()) +
-                "\" (try nuva --help)\n");
-            return false;
-        }
-        *target = ArgumentToAnsi(args[++i].c_str());
-    }
-    if (o.config.empty() || (wantRequest && o.request.empty())) {
-        Err(wantRequest ? "nuva: send needs --config FILE and --request FILE\n"
-                        : "nuva: needs --config FILE\n");
-        return false;
-    }
-    return true;
-}
-
 // COM on this thread for one command.
 class TComScope {
   public:
@@ -134,7 +106,7 @@ class TProgressView {
 
 // Init with the configuration file; prints its message. False when the
 // engine refused or failed (the exit code is then in `exitCode`).
-bool RunInit(TSender& engine, const TSendOptions& o, bool printOnSuccess, int& exitCode) {
+bool RunInit(TSender& engine, const TTransactionOptions& o, bool printOnSuccess, int& exitCode) {
     if (!o.home.empty()) SetExeDirectoryOverride(o.home);
     TBstr config(ReadHostText(o.config)), message;
     VARIANT_BOOL ok = VARIANT_FALSE;
@@ -163,8 +135,8 @@ WideString ReadHostText(const AnsiString& path) {
 }
 
 int InitCommand(const TArgs& args) {
-    TSendOptions o;
-    if (!ParseOptions(args, false, o)) return 2;
+    TTransactionOptions o;
+    if (!ParseTransactionOptions(args, false, o)) return 2;
     TComScope com;
     TSender engine;
     int exitCode = 0;
@@ -174,8 +146,8 @@ int InitCommand(const TArgs& args) {
 }
 
 int TestConnCommand(const TArgs& args) {
-    TSendOptions o;
-    if (!ParseOptions(args, false, o)) return 2;
+    TTransactionOptions o;
+    if (!ParseTransactionOptions(args, false, o)) return 2;
     TComScope com;
     TSender engine;
     int exitCode = 0;
@@ -191,8 +163,8 @@ int TestConnCommand(const TArgs& args) {
 }
 
 int SendCommand(const TArgs& args) {
-    TSendOptions o;
-    if (!ParseOptions(args, true, o)) return 2;
+    TTransactionOptions o;
+    if (!ParseTransactionOptions(args, true, o)) return 2;
     TComScope com;
     TSender engine;
     int exitCode = 0;
@@ -222,6 +194,33 @@ int SendCommand(const TArgs& args) {
     }
     Out(message.ToAnsi() + "\n");
     return ok ? 0 : 1;
+}
+
+bool ParseTransactionOptions(const TArgs& args, bool wantRequest, TTransactionOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--com" || args[i] == "--late") {
+            o.late = args[i] == "--late";
+            ++o.modes;
+            continue;
+        }
+        AnsiString* target = args[i] == "--config"                   ? &o.config
+                             : args[i] == "--home"                   ? &o.home
+                             : wantRequest && args[i] == "--request" ? &o.request
+                             : wantRequest && args[i] == "--reply"   ? &o.reply
+                                                                     : nullptr;
+        if (!target || i + 1 == args.size()) {
+            Err("nuva: unexpected argument \"" + ArgumentToAnsi(args[i].c_str()) +
+                "\" (try nuva --help)\n");
+            return false;
+        }
+        *target = ArgumentToAnsi(args[++i].c_str());
+    }
+    if (o.config.empty() || (wantRequest && o.request.empty())) {
+        Err(wantRequest ? "nuva: send needs --config FILE and --request FILE\n"
+                        : "nuva: needs --config FILE\n");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace nuva::cli
