@@ -23,6 +23,10 @@
 // The calling thread must be initialised for COM (CoInitialize). A COM host
 // reaches the one engine of the library through the SenderImpl object.
 //
+// Memory: beside the host's two strings, Send holds the request's text in
+// the system code page; item values go to their work files, and come back
+// from the reply's files into `Reply`, a piece (256 KiB) at a time.
+//
 // Threads: one call at a time. A call that arrives while another runs on the
 // same engine (from another thread, or re-entering through the message pump
 // that the archive code runs) is refused at once with Result false; it never
