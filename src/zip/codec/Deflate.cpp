@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "zip/codec/DeflateBlock.h"
 
@@ -31,6 +33,7 @@ constexpr uint32_t kSlidePosition = kHistory + kMaxDistance;   // 65274
 constexpr uint32_t kHashSize = 32768;                          // chains (15-bit hash)
 constexpr uint32_t kHashMask = kHashSize - 1;
 constexpr uint32_t kHashShift = 5;  // bits per byte
+constexpr uint32_t kLinkMask = kHistory - 1;
 constexpr uint32_t kTooFar = 4096;      // a 3-byte match farther back is not worth it (lazy)
 constexpr uint32_t kFirstRead = 32768;  // bytes asked for at the start of an entry
 constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
@@ -89,16 +92,24 @@ inline uint64_t HeadMask(uint32_t length) {
     return length >= 7 ? ~uint64_t{0} : (uint64_t{1} << (8 * (length + 1))) - 1;
 }
 
-}  // namespace
+// How far past the current position the matcher reads: a full-length
+// compare in 8-byte words from there.
+constexpr uint32_t kMatchReach = kMaxMatch + 8;
 
-struct TDeflater::TState {
-    TState()
-        : window(kWindowSize + kWindowPadding, 0),
-          links(kWindowSize, 0),
-          heads(kHashSize, 0),
-          literals(deflate::kSymbolBufferSize, 0),
-          distances(deflate::kSymbolBufferSize, 0),
-          encoder(literals.data(), distances.data()) {}
+struct TFreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// The matcher's working memory. Nothing is zeroed in advance: the window and
+// the chain links are cleared just ahead of the bytes that reads bring in
+// (an entry of a few bytes touches a few pages), and the heads come from
+// calloc, whose fresh pages need no clearing of ours.
+struct TMatchMemory {
+    TMatchMemory()
+        : window(new uint8_t[kWindowSize + kWindowPadding]),
+          heads(static_cast<uint16_t*>(std::calloc(kHashSize, sizeof(uint16_t)))) {
+        if (!heads) throw std::bad_alloc();
+    }
 
     // Every entry starts from a zeroed window and empty chain heads, however
     // the last one ended (the bytes past an entry's end take part in choosing
@@ -106,7 +117,7 @@ struct TDeflater::TState {
     // zeroing; the last byte is never read while matching and is left alone.
     void FinishEntry() {
         ClearHeads();
-        std::memset(window.data(), 0, std::min(windowUsed, kWindowZeroBytes));
+        std::memset(window.get(), 0, std::min(windowUsed, kWindowZeroBytes));
         windowUsed = 0;
         slid = false;
     }
@@ -116,11 +127,13 @@ struct TDeflater::TState {
     // were when it was inserted (bytes past the input are zero), so
     // rehashing those positions finds every head that is set.
     void ClearHeads() {
-        if (slid || windowUsed > kRehashClearLimit) {
-            std::memset(heads.data(), 0, kHashSize * sizeof(uint16_t));
+        if (windowUsed == 0) {
+            // Nothing was read, nothing inserted.
+        } else if (slid || windowUsed > kRehashClearLimit) {
+            std::memset(heads.get(), 0, kHashSize * sizeof(uint16_t));
         } else {
-            // The matcher's rolling hash, over every position read.
-            const uint8_t* const bytes = window.data();
+            // The matcher's hash, over every position read.
+            const uint8_t* const bytes = window.get();
             uint32_t hash = ((uint32_t{bytes[0]} << kHashShift) ^ bytes[1]) & kHashMask;
             for (uint32_t pos = 0; pos < windowUsed; ++pos) {
                 hash = ((hash << kHashShift) ^ bytes[pos + 2]) & kHashMask;
@@ -128,37 +141,93 @@ struct TDeflater::TState {
             }
         }
 #ifndef NDEBUG
-        for (const uint16_t head : heads) assert(head == 0);
+        for (uint32_t h = 0; h < kHashSize; ++h) assert(heads[h] == 0);
 #endif
     }
 
-    // Working memory, zeroed once: bytes past the input's end are read
-    // while matching (they only ever decide between equally long matches).
-    std::vector<uint8_t> window;
-    // By position: the previous four positions with the same hash, nearest
-    // in the lowest 16 bits, so that one load of the chain walk moves four
-    // steps.
-    std::vector<uint64_t> links;
-    std::vector<uint16_t> heads;  // most recent position per hash value; 0 = none
-    std::vector<uint8_t> literals;
-    std::vector<uint16_t> distances;
-    TBlockEncoder encoder;
+    // The links of the levels about to run (allocated on first use).
+    template <typename TLink>
+    TLink* Links();
+
+    // Called whenever windowUsed grows: clears the window bytes the matcher
+    // may read from there and the links of the positions it may insert.
+    template <typename TLink>
+    void Reach(uint32_t used);
+
+    std::unique_ptr<uint8_t[]> window;
+    std::unique_ptr<uint16_t[], TFreeDeleter> heads;  // most recent position per hash; 0 = none
+    // By position & 0x7FFF, the previous position with the same hash: one per
+    // position for levels 1-3; for levels 4-9 the next four positions of the
+    // chain, nearest in the lowest 16 bits, so that one load of the chain
+    // walk moves four steps.
+    std::unique_ptr<uint16_t[]> shortLinks;
+    std::unique_ptr<uint64_t[]> longLinks;
+    uint32_t windowZeroed = 0;      // window bytes known to be zero from 0 (past windowUsed)
+    uint32_t shortLinksZeroed = 0;  // links set (zero or written) from slot 0
+    uint32_t longLinksZeroed = 0;
     uint32_t windowUsed = 0;  // window bytes that reads have written since the last zeroing
     bool slid = false;        // the window has slid during this entry
 };
 
+template <>
+uint16_t* TMatchMemory::Links<uint16_t>() {
+    if (!shortLinks) shortLinks.reset(new uint16_t[kHistory]);
+    return shortLinks.get();
+}
+
+template <>
+uint64_t* TMatchMemory::Links<uint64_t>() {
+    if (!longLinks) longLinks.reset(new uint64_t[kHistory]);
+    return longLinks.get();
+}
+
+template <typename TLink>
+void TMatchMemory::Reach(uint32_t used) {
+    windowUsed = std::max(windowUsed, used);
+    // Below windowUsed lie the entry's bytes, which reads have just written.
+    const uint32_t windowEnd = std::min(windowUsed + kMatchReach, kWindowSize + kWindowPadding);
+    const uint32_t windowFrom = std::max(windowZeroed, windowUsed);
+    if (windowFrom < windowEnd) {
+        std::memset(window.get() + windowFrom, 0, windowEnd - windowFrom);
+        windowZeroed = windowEnd;
+    }
+    // The slide rebases every slot, so none may stay unset.
+    uint32_t& linksZeroed = sizeof(TLink) == sizeof(uint16_t) ? shortLinksZeroed : longLinksZeroed;
+    const uint32_t linksEnd = std::min(windowUsed, kHistory);
+    if (linksZeroed < linksEnd) {
+        std::memset(Links<TLink>() + linksZeroed, 0, (linksEnd - linksZeroed) * sizeof(TLink));
+        linksZeroed = linksEnd;
+    }
+}
+
+}  // namespace
+
+struct TDeflater::TState {
+    TState()
+        : literals(new uint8_t[deflate::kSymbolBufferSize]),
+          distances(new uint16_t[deflate::kSymbolBufferSize]),
+          encoder(literals.get(), distances.get()) {}
+
+    TMatchMemory memory;
+    std::unique_ptr<uint8_t[]> literals;
+    std::unique_ptr<uint16_t[]> distances;
+    TBlockEncoder encoder;
+};
+
 namespace {
 
-// One entry's matching state; lives for one TDeflater::Run.
+// One entry's matching state; lives for one TDeflater::Run. TLink is the
+// links' type: uint16_t for levels 1-3, uint64_t for levels 4-9.
+template <typename TLink>
 class TMatcher {
   public:
-    TMatcher(uint8_t* window, uint32_t& windowUsed, bool& slid, uint64_t* links, uint16_t* heads,
-             TBlockEncoder& encoder, TCodecInput& source, int level)
-        : window_(window),
-          windowUsed_(windowUsed),
-          slid_(slid),
-          links_(links),
-          heads_(heads),
+    static constexpr bool kFourLinks = sizeof(TLink) == sizeof(uint64_t);
+
+    TMatcher(TMatchMemory& memory, TBlockEncoder& encoder, TCodecInput& source, int level)
+        : window_(memory.window.get()),
+          memory_(memory),
+          links_(memory.Links<TLink>()),
+          heads_(memory.heads.get()),
           encoder_(encoder),
           source_(source) {
         const TLevelRow& row = kLevelTable[level];
@@ -177,12 +246,16 @@ class TMatcher {
             lookahead_ = 0;
         } else {
             lookahead_ = static_cast<uint32_t>(std::min<size_t>(first, kFirstRead));
-            windowUsed_ = std::max(windowUsed_, lookahead_);
+            memory_.template Reach<TLink>(lookahead_);
             if (lookahead_ < kMinLookahead) Fill();
             hash_ = window_[0];
             hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
         }
-        return level <= kLastFastLevel ? FastLoop() : LazyLoop();
+        (void)level;
+        if constexpr (kFourLinks)
+            return LazyLoop();
+        else
+            return FastLoop();
     }
 
   private:
@@ -190,9 +263,13 @@ class TMatcher {
     uint32_t Insert(uint32_t pos) {
         hash_ = ((hash_ << kHashShift) ^ window_[pos + 2]) & kHashMask;
         const uint16_t head = heads_[hash_];
-        // A head's own link was set when it was inserted and stays as it is
-        // (up to rebasing, which treats both halves alike).
-        links_[pos] = head | (links_[head] << 16);
+        if constexpr (kFourLinks) {
+            // The head's own links were set when it was inserted and stay as
+            // they are (up to rebasing, which treats every field alike).
+            links_[pos & kLinkMask] = head | (links_[head & kLinkMask] << 16);
+        } else {
+            links_[pos & kLinkMask] = head;
+        }
         heads_[hash_] = static_cast<uint16_t>(pos);
         return head;
     }
@@ -211,7 +288,7 @@ class TMatcher {
     // win, with a single branch; the rest are measured in full.
     uint32_t LongestMatch(uint32_t candidate) {
         const uint8_t* const window = window_;
-        const uint64_t* const links = links_;
+        const TLink* const links = links_;
         uint32_t chain = chainLimit_;
         uint32_t best = prevLength_;
         uint32_t bestStart = matchStart_;
@@ -239,11 +316,18 @@ class TMatcher {
             windowAtEnd = window + best - 1;
             return false;
         };
+        if constexpr (!kFourLinks) {
+            while (!test(candidate) && (candidate = links[candidate & kLinkMask]) > limit &&
+                   --chain != 0) {
+            }
+            matchStart_ = bestStart;
+            return best;
+        }
         // Four candidates per load: the walk's dependent loads are what a
         // long chain waits on.
         for (;;) {
             if (test(candidate)) break;
-            uint64_t next = links[candidate];
+            uint64_t next = links[candidate & kLinkMask];
             candidate = static_cast<uint32_t>(next & 0xFFFF);
             if (candidate <= limit || --chain == 0 || test(candidate)) break;
             candidate = static_cast<uint32_t>((next >> 16) & 0xFFFF);
@@ -351,7 +435,7 @@ class TMatcher {
 
     // Moves the upper half of the window down and rebases every position.
     void Slide() {
-        slid_ = true;
+        memory_.slid = true;
         std::memcpy(window_, window_ + kHistory, kHistory);
         matchStart_ = (matchStart_ - kHistory) & 0xFFFF;
         strStart_ -= kHistory;
@@ -361,16 +445,17 @@ class TMatcher {
                 table[i] = table[i] >= kHistory ? static_cast<uint16_t>(table[i] - kHistory) : 0;
         };
         rebase(heads_, kHashSize);
-        // The links of the upper half move down with their positions; those
-        // of the upper half are written again before they are followed.
-        for (uint32_t i = 0; i < kHistory; ++i) {
-            const uint64_t chain = links_[i + kHistory];
-            uint64_t rebased = 0;
-            for (int shift = 0; shift < 64; shift += 16) {
-                const uint64_t link = (chain >> shift) & 0xFFFF;
-                rebased |= (link >= kHistory ? link - kHistory : 0) << shift;
+        if constexpr (kFourLinks) {
+            // Each 16-bit field rebased alike: kept less 32768 when its top
+            // bit is set, else 0.
+            constexpr uint64_t kLow15 = 0x7FFF7FFF7FFF7FFF;
+            constexpr uint64_t kFieldLowBit = 0x0001000100010001;
+            for (uint32_t i = 0; i < kHistory; ++i) {
+                const uint64_t chain = links_[i];
+                links_[i] = chain & kLow15 & (((chain >> 15) & kFieldLowBit) * 0xFFFF);
             }
-            links_[i] = rebased;
+        } else {
+            rebase(links_, kHistory);
         }
     }
 
@@ -391,14 +476,13 @@ class TMatcher {
                 endOfInput_ = true;
             else
                 lookahead_ += static_cast<uint32_t>(std::min<size_t>(got, free));
-            windowUsed_ = std::max(windowUsed_, strStart_ + lookahead_);
+            memory_.template Reach<TLink>(strStart_ + lookahead_);
         } while (lookahead_ < kMinLookahead && !endOfInput_);
     }
 
     uint8_t* window_;
-    uint32_t& windowUsed_;
-    bool& slid_;
-    uint64_t* links_;
+    TMatchMemory& memory_;
+    TLink* links_;
     uint16_t* heads_;
     TBlockEncoder& encoder_;
     TCodecInput& source_;
@@ -428,18 +512,20 @@ int64_t TDeflater::Run(TCodecInput& source, TCodecOutput& out, int level, TDefla
     if (level <= 2) entry.flags |= 4;
     if (level >= 8) entry.flags |= 2;
     state_->encoder.StartEntry(out, entry, level);
-    TMatcher matcher(state_->window.data(), state_->windowUsed, state_->slid, state_->links.data(),
-                     state_->heads.data(), state_->encoder, source, level);
     int64_t written;
     try {
-        written = matcher.Run(level);
+        if (level <= kLastFastLevel) {
+            written = TMatcher<uint16_t>(state_->memory, state_->encoder, source, level).Run(level);
+        } else {
+            written = TMatcher<uint64_t>(state_->memory, state_->encoder, source, level).Run(level);
+        }
     } catch (...) {
         // An entry cut short leaves the window as a finished one does, or the
         // next entry's bytes would depend on this one.
-        state_->FinishEntry();
+        state_->memory.FinishEntry();
         throw;
     }
-    state_->FinishEntry();
+    state_->memory.FinishEntry();
     return written;
 }
 
