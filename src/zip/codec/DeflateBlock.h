@@ -23,7 +23,9 @@ inline constexpr uint32_t kEstimateInterval = 4096;   // symbols between early-e
 inline constexpr uint32_t kOutputBufferSize = 16384;  // bytes collected before each write
 
 // Bits out, least significant first, through a byte buffer that is handed
-// to the output whenever it fills.
+// to the output whenever it fills. After each Put fewer than 8 bits wait in
+// the accumulator: every whole byte goes to the buffer at once, by one
+// 8-byte store of the accumulator (little-endian: its low byte first).
 class TBitWriter {
   public:
     void Start(TCodecOutput* out) {
@@ -35,19 +37,15 @@ class TBitWriter {
     // Appends the low `length` bits of `value` (length 0..32, no higher bits
     // set in value).
     void Put(uint32_t value, unsigned length) {
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the store puts the low byte first");
         bits_ |= static_cast<uint64_t>(value) << count_;
         count_ += length;
-        if (count_ >= 32) {
-            const uint32_t low = static_cast<uint32_t>(bits_);
-            buffer_[fill_] = static_cast<uint8_t>(low);
-            buffer_[fill_ + 1] = static_cast<uint8_t>(low >> 8);
-            buffer_[fill_ + 2] = static_cast<uint8_t>(low >> 16);
-            buffer_[fill_ + 3] = static_cast<uint8_t>(low >> 24);
-            fill_ += 4;
-            bits_ >>= 32;
-            count_ -= 32;
-            if (fill_ >= kOutputBufferSize) FlushBuffer();
-        }
+        std::memcpy(buffer_ + fill_, &bits_, sizeof bits_);
+        const unsigned whole = count_ & ~7u;  // at most 32 + 7 rounded down
+        fill_ += whole >> 3;
+        bits_ >>= whole;
+        count_ -= whole;
+        if (fill_ >= kOutputBufferSize) FlushBuffer();
     }
     // Pads the pending bits with zeros to a byte boundary and hands every
     // collected byte to the output.
