@@ -34,6 +34,7 @@ constexpr uint32_t kHashSize = 32768;                          // chains (15-bit
 constexpr uint32_t kHashMask = kHashSize - 1;
 constexpr uint32_t kHashShift = 5;  // bits per byte
 constexpr uint32_t kLinkMask = kHistory - 1;
+constexpr uint32_t kNoPosition = 0x10000;  // no window position has this value
 constexpr uint32_t kTooFar = 4096;      // a 3-byte match farther back is not worth it (lazy)
 constexpr uint32_t kFirstRead = 32768;  // bytes asked for at the start of an entry
 constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
@@ -268,8 +269,15 @@ class TMatcher {
         const uint16_t head = heads_[hash_];
         if constexpr (kFourLinks) {
             // The head's own links were set when it was inserted and stay as
-            // they are (up to rebasing, which treats every field alike).
-            links_[pos & kLinkMask] = head | (links_[head & kLinkMask] << 16);
+            // they are (up to rebasing, which treats every field alike). In a
+            // run of one byte the head is the position just inserted: its
+            // links are taken from here, not loaded back from the store that
+            // is still on its way.
+            const uint64_t headLinks =
+                head == lastInserted_ ? lastLinks_ : links_[head & kLinkMask];
+            lastLinks_ = head | (headLinks << 16);
+            lastInserted_ = pos;
+            links_[pos & kLinkMask] = lastLinks_;
         } else {
             links_[pos & kLinkMask] = head;
         }
@@ -439,6 +447,7 @@ class TMatcher {
     // Moves the upper half of the window down and rebases every position.
     void Slide() {
         memory_.slid = true;
+        lastInserted_ = kNoPosition;
         std::memcpy(window_, window_ + kHistory, kHistory);
         matchStart_ = (matchStart_ - kHistory) & 0xFFFF;
         strStart_ -= kHistory;
@@ -501,6 +510,8 @@ class TMatcher {
     uint32_t prevLength_ = kMinMatch - 1;  // length a new search must beat
     uint32_t hash_ = 0;                    // hash of the 3 bytes at the next insertion
     int64_t blockStart_ = 0;  // window index where the block's input begins; < 0 once slid out
+    uint32_t lastInserted_ = kNoPosition;  // levels 4-9: the last position inserted
+    uint64_t lastLinks_ = 0;               // and its links
     bool endOfInput_ = false;
 };
 
