@@ -9,11 +9,16 @@
 // as one run-length coded sequence (16: repeat the last length 3-6 times,
 // 17: 3-10 zeros, 18: 11-138 zeros; the last length starts at 0).
 //
-// Speed: the bit buffer is 64 bits wide and refilled with one unaligned load
-// per symbol while eight input bytes are at hand; one refill covers the
-// longest symbol (15 + 5 + 15 + 13 = 48 bits). The window keeps its history
-// contiguous before the current piece, so a match never wraps and is copied
-// 16 bytes at a time (a run of one byte is a memset).
+// Speed: the tables (InflateTable.h) give a symbol's kind, value and the
+// bits of its code and extra bits in one lookup. The bit buffer is 64 bits
+// wide and refilled with one unaligned load, which leaves 56..63 bits: enough
+// for three literals (3 x 15) or one length and distance with their extra
+// bits (15 + 5 + 15 + 13 = 48). The main loop runs without end checks while
+// kFastInputMargin input bytes and room for three literals before the flush
+// point remain; near either end a careful loop takes one symbol at a time.
+// Both stop at exactly the same points for damaged or truncated input (see
+// Codes). The window keeps its history contiguous before the current piece,
+// so a match never wraps and is copied in 8-, 16- or 32-byte words.
 #include "zip/codec/Inflate.h"
 
 #include <algorithm>
@@ -22,48 +27,47 @@
 
 #include "platform/Platform.h"
 #include "zip/codec/BitInput.h"
-#include "zip/codec/HuffmanTable.h"
-#include "zip/codec/MatchCopy.h"
+#include "zip/codec/InflateTable.h"
 #include "zip/codec/OutputWindow.h"
 
 namespace nuva {
 namespace {
 
-constexpr unsigned kLiteralLookupBits = 9;
-constexpr unsigned kDistanceLookupBits = 6;
-constexpr unsigned kCodeLengthLookupBits = 7;
+constexpr unsigned kLiteralRootBits = 10;
+constexpr unsigned kDistanceRootBits = 8;
 constexpr unsigned kMaxLiteralCodes = 286;
 constexpr unsigned kMaxDistanceCodes = 30;
 constexpr unsigned kCodeLengthCodes = 19;
 constexpr unsigned kFixedLiteralCodes = 288;
-constexpr unsigned kSimpleLiteralCodes = 257;  // 0-255 literals, 256 end of block
-constexpr unsigned kLongestSymbolBits = 48;    // literal/length code, extra, distance code, extra
+constexpr unsigned kLongestSymbolBits = 48;  // literal/length code, extra, distance code, extra
+// Input bytes ahead that let the main loop decode a few symbols unchecked:
+// the careful loop, which keeps to kLongestSymbolBits per symbol, would not
+// have stopped on any of them either.
+constexpr ptrdiff_t kFastInputMargin = 32;
+constexpr unsigned kFastLiterals = 3;  // literals decoded per refill at most
 
-// Literal/length codes 257..287.
-constexpr uint16_t kLengthBase[31] = {3,  4,   5,   6,   7,   8,   9,   10, 11, 13, 15,
-                                      17, 19,  23,  27,  31,  35,  43,  51, 59, 67, 83,
-                                      99, 115, 131, 163, 195, 227, 258, 0,  0};
-constexpr uint8_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
-                                      3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
-// Distance codes 0..29.
-constexpr uint16_t kDistanceBase[30] = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                         11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// Stands for the distance table when a block has none: any length then fails.
+struct TNoDistances {
+    uint32_t entries[size_t(1) << kDistanceRootBits];
+    constexpr TNoDistances() : entries() {
+        for (uint32_t& e : entries) e = kInflateEntrySpecial;
+    }
+};
+constexpr TNoDistances kNoDistances;
 
 }  // namespace
 
 struct TInflater::TState {
     TBitInput in;
     TOutputWindow window;
-    THuffmanTable literals;
-    THuffmanTable distances;
-    THuffmanTable codeLengths;
-    THuffmanTable fixedLiterals;
-    THuffmanTable fixedDistances;
+    TInflateTable literals;
+    TInflateTable distances;
+    TInflateTable codeLengths;
+    TInflateTable fixedLiterals;
+    TInflateTable fixedDistances;
     bool fixedBuilt = false;
 };
 
@@ -71,10 +75,10 @@ namespace {
 
 // Builds a table; running out of memory is reported to the user and becomes
 // kInflateOutOfMemory (stage exceptions never pass through here).
-int BuildTable(THuffmanTable& table, const uint8_t* lengths, unsigned count, unsigned simple,
-               const uint16_t* base, const uint8_t* extra, unsigned lookupBits) {
+int BuildTable(TInflateTable& table, const uint8_t* lengths, unsigned count,
+               TInflateAlphabet alphabet, unsigned rootBits, bool acceptIncomplete = false) {
     try {
-        return table.Build(lengths, count, simple, base, extra, lookupBits);
+        return table.Build(lengths, count, alphabet, rootBits, acceptIncomplete);
     } catch (const std::bad_alloc&) {
         ShowMessageBox(kInflateOutOfMemoryText, "Error", mbOk);
         return kInflateOutOfMemory;
@@ -86,9 +90,9 @@ class TBlockDecoder {
     TBlockDecoder(TBitInput& in, TOutputWindow& window) : in_(in), window_(window) {}
 
     int Stored();
-    int Codes(const THuffmanTable& literals, const THuffmanTable& distances);
-    int ReadDynamicTables(THuffmanTable& codeLengths, THuffmanTable& literals,
-                          THuffmanTable& distances);
+    int Codes(const TInflateTable& literals, const TInflateTable& distances);
+    int ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& literals,
+                          TInflateTable& distances);
 
   private:
     TBitInput& in_;
@@ -112,8 +116,8 @@ int TBlockDecoder::Stored() {
     return kInflateOk;
 }
 
-int TBlockDecoder::ReadDynamicTables(THuffmanTable& codeLengths, THuffmanTable& literals,
-                                     THuffmanTable& distances) {
+int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& literals,
+                                     TInflateTable& distances) {
     uint32_t hlit, hdist, hclen;
     if (!in_.Take(5, hlit) || !in_.Take(5, hdist) || !in_.Take(4, hclen))
         return kInflateInvalidData;
@@ -127,23 +131,27 @@ int TBlockDecoder::ReadDynamicTables(THuffmanTable& codeLengths, THuffmanTable& 
         if (!in_.Take(3, v)) return kInflateInvalidData;
         clLengths[kCodeLengthOrder[i]] = uint8_t(v);
     }
-    int r = BuildTable(codeLengths, clLengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr,
-                       kCodeLengthLookupBits);
+    // The root as wide as the longest code: no links, and each symbol asks
+    // for just the bits its code may need.
+    unsigned longest = 1;
+    for (uint8_t len : clLengths) longest = std::max<unsigned>(longest, len);
+    int r = BuildTable(codeLengths, clLengths, kCodeLengthCodes, TInflateAlphabet::kCodeLength,
+                       longest);
     if (r != kTableComplete) return r;
     if (codeLengths.Empty()) return kInflateInvalidData;  // no code-length codes at all
 
     uint8_t lengths[kMaxLiteralCodes + kMaxDistanceCodes];
     const unsigned total = literalCount + distanceCount;
-    const unsigned lookup = codeLengths.LookupBits();  // equals the longest code: no links
+    const unsigned lookup = codeLengths.RootBits();
     const uint32_t* table = codeLengths.Entries();
     unsigned i = 0;
     uint8_t last = 0;
     while (i < total) {
         if (!in_.Need(lookup)) return kInflateInvalidData;
         uint32_t e = table[in_.Peek(lookup)];
-        if (EntryOp(e) == kOpInvalid) return kInflateInvalidData;
-        in_.Drop(EntryBits(e));
-        unsigned symbol = EntryValue(e);
+        if (e & kInflateEntrySpecial) return kInflateInvalidData;
+        in_.Drop(InflateEntryConsume(e));
+        unsigned symbol = InflateEntryValue(e);
         if (symbol < 16) {
             lengths[i++] = last = uint8_t(symbol);
             continue;
@@ -169,107 +177,213 @@ int TBlockDecoder::ReadDynamicTables(THuffmanTable& codeLengths, THuffmanTable& 
         i += repeat;
     }
 
-    r = BuildTable(literals, lengths, literalCount, kSimpleLiteralCodes, kLengthBase, kLengthExtra,
-                   kLiteralLookupBits);
+    r = BuildTable(literals, lengths, literalCount, TInflateAlphabet::kLiteralLength,
+                   kLiteralRootBits);
     if (r != kTableComplete) return r;
-    r = BuildTable(distances, lengths + literalCount, distanceCount, 0, kDistanceBase,
-                   kDistanceExtra, kDistanceLookupBits);
+    r = BuildTable(distances, lengths + literalCount, distanceCount, TInflateAlphabet::kDistance,
+                   kDistanceRootBits);
     return r;
 }
 
-int TBlockDecoder::Codes(const THuffmanTable& literals, const THuffmanTable& distances) {
+// Copies a match of `length` (3..258) bytes from `distance` back; the caller
+// checked the distance. Writes whole words and so may write up to 31 bytes
+// past the end (the window's slack); each word reads only bytes written
+// before it.
+inline uint8_t* CopyMatch(uint8_t* out, size_t distance, size_t length) {
+    uint8_t* const end = out + length;
+    const uint8_t* src = out - distance;
+    if (distance >= 32) {
+        do {
+            std::memcpy(out, src, 32);
+            out += 32;
+            src += 32;
+        } while (out < end);
+        return end;
+    }
+    if (distance == 1) {
+        const uint64_t run = uint64_t(out[-1]) * 0x0101010101010101ull;
+        do {
+            std::memcpy(out, &run, 8);
+            std::memcpy(out + 8, &run, 8);
+            std::memcpy(out + 16, &run, 8);
+            std::memcpy(out + 24, &run, 8);
+            out += 32;
+        } while (out < end);
+        return end;
+    }
+    if (distance < 16) {
+        // The first 16 bytes by smaller steps; then 16 bytes at a time from
+        // the least multiple of the period that is at least 16 back, until
+        // the least multiple that is both a power-of-two multiple and at least
+        // 32 is at hand; then 32 bytes at a time from that far back (for the
+        // periods that divide 48 or 32 the loads then match earlier stores).
+        static constexpr uint8_t kPeriod8[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+        static constexpr uint8_t kPeriod16[16] = {0,  16, 16, 18, 16, 20, 18, 21,
+                                                  16, 18, 20, 22, 24, 26, 28, 30};
+        static constexpr uint8_t kPeriod32[16] = {0,  32, 32, 48, 32, 40, 48, 56,
+                                                  32, 36, 40, 44, 48, 52, 56, 60};
+        uint8_t* const start = out;
+        if (distance < 8) {
+            for (int k = 0; k < 8; ++k) out[k] = src[k];
+            std::memcpy(out + 8, out + 8 - kPeriod8[distance], 8);
+        } else {
+            std::memcpy(out, src, 8);
+            std::memcpy(out + 8, src + 8, 8);
+        }
+        out += 16;
+        const size_t wide = kPeriod32[distance];
+        while (out < end && size_t(out - start) < wide) {
+            std::memcpy(out, out - kPeriod16[distance], 16);
+            out += 16;
+        }
+        if (out >= end) return end;
+        src = out - wide;
+        do {
+            std::memcpy(out, src, 32);
+            out += 32;
+            src += 32;
+        } while (out < end);
+        return end;
+    }
+    do {
+        std::memcpy(out, src, 16);
+        out += 16;
+        src += 16;
+    } while (out < end);
+    return end;
+}
+
+// Decodes symbols of one block until its end of block. Input ahead: while at
+// least kFastInputMargin bytes remain, one refill serves up to kFastLiterals
+// literals or one length and distance, and no check is needed; otherwise one
+// symbol at a time, each first assured of kLongestSymbolBits bits (real bytes
+// or the padding), exactly as the stop of a truncated stream has always been
+// decided. Output: the window's pieces go to the stage after each symbol that
+// reaches the flush point; the unchecked literals never reach it.
+int TBlockDecoder::Codes(const TInflateTable& literals, const TInflateTable& distances) {
     if (literals.Empty()) return kInflateInvalidData;
-    const uint32_t* lt = literals.Entries();
-    const uint64_t lmask = (uint64_t(1) << literals.LookupBits()) - 1;
-    const uint32_t* dt = distances.Entries();
-    const uint64_t dmask = (uint64_t(1) << distances.LookupBits()) - 1;
-    const bool haveDistances = !distances.Empty();
+    // Every table of a block has the same root widths.
+    const uint32_t* const lt = literals.Entries();
+    constexpr uint64_t lmask = (uint64_t(1) << kLiteralRootBits) - 1;
+    const uint32_t* const dt = distances.Empty() ? kNoDistances.entries : distances.Entries();
+    constexpr uint64_t dmask = (uint64_t(1) << kDistanceRootBits) - 1;
 
     uint64_t bb = in_.bits_;
     unsigned bc = in_.count_;
     const uint8_t* next = in_.next_;
+    const uint8_t* end = in_.end_;  // moves only when the bit input fills its buffer
     uint8_t* out = window_.out;
-    const uint8_t* flushPoint = window_.FlushPoint();  // moves with every flush
+    uint8_t* flushPoint = window_.FlushPoint();  // moves with every flush
+    const uint8_t* lowest = window_.lowest;
     int result = kInflateInvalidData;
 
+    auto refill = [&] {
+        uint64_t word;
+        std::memcpy(&word, next, 8);
+        bb |= word << bc;
+        next += (63 - bc) >> 3;
+        bc |= 56;
+    };
+    auto consume = [&](uint32_t e) {
+        bb >>= InflateEntryConsume(e);
+        bc -= InflateEntryConsume(e);
+    };
+
     for (;;) {
-        if (in_.end_ - next >= 8) {
-            uint64_t word;
-            std::memcpy(&word, next, 8);
-            bb |= word << bc;
-            next += (63 - bc) >> 3;
-            bc |= 56;
-        } else {
-            in_.bits_ = bb;
-            in_.count_ = bc;
-            in_.next_ = next;
-            bool ok;
-            if (in_.CanRefillFast()) {
-                in_.RefillFast();
-                ok = true;
-            } else {
-                ok = in_.Need(kLongestSymbolBits);
+        uint32_t e;
+        if (end - next >= kFastInputMargin && size_t(flushPoint - out) > kFastLiterals) {
+            refill();
+            e = lt[bb & lmask];
+            if (e & kInflateEntryLiteral) {
+                consume(e);
+                *out++ = uint8_t(InflateEntryValue(e));
+                e = lt[bb & lmask];
+                if (e & kInflateEntryLiteral) {
+                    consume(e);
+                    *out++ = uint8_t(InflateEntryValue(e));
+                    e = lt[bb & lmask];
+                    if (e & kInflateEntryLiteral) {
+                        consume(e);
+                        *out++ = uint8_t(InflateEntryValue(e));
+                        continue;
+                    }
+                }
+                refill();  // the looked-up entry stays valid: refilling adds higher bits only
             }
-            bb = in_.bits_;
-            bc = in_.count_;
-            next = in_.next_;
-            if (!ok) break;  // the input (and its padding) is used up
+        } else {
+            if (end - next >= 8) {
+                refill();
+            } else {
+                in_.bits_ = bb;
+                in_.count_ = bc;
+                in_.next_ = next;
+                bool ok;
+                if (in_.CanRefillFast()) {
+                    in_.RefillFast();
+                    ok = true;
+                } else {
+                    ok = in_.Need(kLongestSymbolBits);
+                }
+                bb = in_.bits_;
+                bc = in_.count_;
+                next = in_.next_;
+                end = in_.end_;
+                if (!ok) break;  // the input (and its padding) is used up
+            }
+            e = lt[bb & lmask];
+            if (e & kInflateEntryLiteral) {
+                consume(e);
+                *out++ = uint8_t(InflateEntryValue(e));
+                goto symbolDone;
+            }
         }
 
-        uint32_t e = lt[bb & lmask];
-        unsigned op = EntryOp(e);
-        if (op > kOpLiteral) {
-            if (op == kOpInvalid) break;
-            bb >>= EntryBits(e);
-            bc -= EntryBits(e);
-            e = lt[EntryValue(e) + (bb & ((uint64_t(1) << (op - kOpLiteral)) - 1))];
-            op = EntryOp(e);
-            if (op == kOpInvalid) break;
-        }
-        bb >>= EntryBits(e);
-        bc -= EntryBits(e);
-        if (op == kOpLiteral) {
-            *out++ = uint8_t(EntryValue(e));
-            // A second literal often fits in the bits at hand.
-            if (bc >= 15) {
-                e = lt[bb & lmask];
-                if (EntryOp(e) == kOpLiteral) {
-                    bb >>= EntryBits(e);
-                    bc -= EntryBits(e);
-                    *out++ = uint8_t(EntryValue(e));
+        // Not a literal in the root: a link, the end, a length or invalid.
+        if (e & kInflateEntrySpecial) {
+            if (e & kInflateEntryLink) {
+                consume(e);
+                e = lt[InflateEntryValue(e) +
+                       (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                if (e & kInflateEntryLiteral) {
+                    consume(e);
+                    *out++ = uint8_t(InflateEntryValue(e));
+                    goto symbolDone;
                 }
             }
-        } else if (op == kOpEndOfBlock) {
-            result = kInflateOk;
-            break;
-        } else {
-            size_t length = EntryValue(e) + size_t(bb & ((uint64_t(1) << op) - 1));
-            bb >>= op;
-            bc -= op;
-            if (!haveDistances) break;
-            e = dt[bb & dmask];
-            op = EntryOp(e);
-            if (op > kOpLiteral) {
-                if (op == kOpInvalid) break;
-                bb >>= EntryBits(e);
-                bc -= EntryBits(e);
-                e = dt[EntryValue(e) + (bb & ((uint64_t(1) << (op - kOpLiteral)) - 1))];
-                op = EntryOp(e);
+            if (e & kInflateEntrySpecial) {
+                if (e & kInflateEntryEnd) {
+                    consume(e);
+                    result = kInflateOk;
+                }
+                break;  // the end, or bits no code has
             }
-            if (op == kOpInvalid) break;
-            bb >>= EntryBits(e);
-            bc -= EntryBits(e);
-            size_t distance = EntryValue(e) + size_t(bb & ((uint64_t(1) << op) - 1));
-            bb >>= op;
-            bc -= op;
-            if (distance > size_t(out - window_.lowest)) break;  // before the entry's first byte
+        }
+        {
+            const uint64_t lengthBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
+            const size_t length = InflateEntryValue(e) + size_t(lengthBits >> InflateEntryCodeBits(e));
+            consume(e);
+            e = dt[bb & dmask];
+            if (e & kInflateEntrySpecial) {
+                if (!(e & kInflateEntryLink)) break;
+                consume(e);
+                e = dt[InflateEntryValue(e) +
+                       (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                if (e & kInflateEntrySpecial) break;
+            }
+            const uint64_t distanceBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
+            const size_t distance =
+                InflateEntryValue(e) + size_t(distanceBits >> InflateEntryCodeBits(e));
+            consume(e);
+            if (distance > size_t(out - lowest)) break;  // before the entry's first byte
             out = CopyMatch(out, distance, length);
         }
+    symbolDone:
         if (out >= flushPoint) {
             window_.out = out;
             window_.FlushIfFull();
             out = window_.out;
             flushPoint = window_.FlushPoint();
+            lowest = window_.lowest;
         }
     }
     in_.bits_ = bb;
@@ -318,14 +432,15 @@ int TInflater::Run(TCodecInput& input, TCodecOutput& output) {
                     std::memset(lengths + 144, 9, 112);
                     std::memset(lengths + 256, 7, 24);
                     std::memset(lengths + 280, 8, 8);
-                    // Nine root bits: every fixed code in one lookup.
+                    // Every fixed code ends in the root: one lookup each.
                     r = BuildTable(t.fixedLiterals, lengths, kFixedLiteralCodes,
-                                   kSimpleLiteralCodes, kLengthBase, kLengthExtra, 9);
+                                   TInflateAlphabet::kLiteralLength, kLiteralRootBits);
                     uint8_t dist[kMaxDistanceCodes];
                     std::memset(dist, 5, sizeof dist);
                     // 30 of 32 five-bit codes: incomplete (result 1), accepted here.
-                    int rd = BuildTable(t.fixedDistances, dist, kMaxDistanceCodes, 0, kDistanceBase,
-                                        kDistanceExtra, 5);
+                    int rd = BuildTable(t.fixedDistances, dist, kMaxDistanceCodes,
+                                        TInflateAlphabet::kDistance, kDistanceRootBits,
+                                        /*acceptIncomplete=*/true);
                     if (rd > kTableIncomplete) r = rd;
                     t.fixedBuilt = (r == kInflateOk);
                 }
