@@ -133,11 +133,14 @@ struct TMatchMemory {
         } else if (slid || windowUsed > kRehashClearLimit) {
             std::memset(heads.get(), 0, kHashSize * sizeof(uint16_t));
         } else {
-            // The matcher's hash, over every position read.
+            // The matcher's hash over every position read, each position's
+            // worked out from its own 3 bytes (what rolling it along gives:
+            // earlier bytes are shifted out of the 15 bits).
             const uint8_t* const bytes = window.get();
-            uint32_t hash = ((uint32_t{bytes[0]} << kHashShift) ^ bytes[1]) & kHashMask;
             for (uint32_t pos = 0; pos < windowUsed; ++pos) {
-                hash = ((hash << kHashShift) ^ bytes[pos + 2]) & kHashMask;
+                const uint32_t hash = ((uint32_t{bytes[pos]} << (2 * kHashShift)) ^
+                                       (uint32_t{bytes[pos + 1]} << kHashShift) ^ bytes[pos + 2]) &
+                                      kHashMask;
                 heads[hash] = 0;
             }
         }

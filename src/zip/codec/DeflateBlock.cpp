@@ -12,6 +12,7 @@ constexpr uint32_t kFixedBlock = 2;
 constexpr uint32_t kDynamicBlock = 4;
 constexpr uint16_t kLengthGuard = 0xFFFF;  // ends a run scan after the highest code
 constexpr int kStoredHeaderBytes = 4;      // LEN and NLEN
+constexpr uint32_t kLengthTableMatches = 256;  // matches in a block worth a length table
 
 }  // namespace
 
@@ -330,9 +331,12 @@ void TBlockEncoder::SendAllTrees(int litCodes, int distCodes, int blCodes) {
 }
 
 void TBlockEncoder::SendSymbols(const TCode* litLen, const TCode* distance) {
+    // Each match length's code with its extra bits appended: a table built
+    // once per block when matches are many, looked up per symbol; worked out
+    // per match in a small block, where building the table would cost more.
     const TStaticTables& t = *tables_;
-    // Each match length's code with its extra bits, looked up per symbol.
-    if (matches_ > 0) {
+    const bool table = matches_ >= kLengthTableMatches;
+    if (table) {
         for (int lc = 0; lc < 256; ++lc) {
             const int code = t.lengthCode[lc];
             const TCode& c = litLen[code + kEndOfBlock + 1];
@@ -348,7 +352,14 @@ void TBlockEncoder::SendSymbols(const TCode* litLen, const TCode* distance) {
             bits_.Put(litLen[value].code, litLen[value].length);
             continue;
         }
-        bits_.Put(lengthSymbols_[value], lengthSymbolBits_[value]);
+        if (table) {
+            bits_.Put(lengthSymbols_[value], lengthSymbolBits_[value]);
+        } else {
+            const int code = t.lengthCode[value];
+            const TCode& c = litLen[code + kEndOfBlock + 1];
+            bits_.Put(c.code | (static_cast<uint32_t>(value - t.baseLength[code]) << c.length),
+                      c.length + kLengthExtraBits[code]);
+        }
         const unsigned d = dist - 1;
         const unsigned code = DistanceCode(t, d);
         const TCode& c = distance[code];
