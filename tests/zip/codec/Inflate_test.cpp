@@ -416,6 +416,63 @@ TEST(InflateTest, SubTableHoldsTwoToTheSizeEntries) {
     EXPECT_EQ(r.bytes, expected);
 }
 
+// A match of (length, distance) as fixed codes with their extra bits.
+void PutFixedMatch(TBitWriter& w, unsigned length, unsigned distance) {
+    static const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,
+                                             15, 17, 19, 23, 27, 31, 35, 43,  51,  59,
+                                             67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const uint16_t kDistanceBase[30] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    unsigned l = 28;
+    while (kLengthBase[l] > length) --l;
+    PutFixedLiteral(w, 257 + l);
+    unsigned extra = l < 8 || l == 28 ? 0 : (l - 4) / 4;
+    w.Put(length - kLengthBase[l], extra);
+    unsigned d = 29;
+    while (kDistanceBase[d] > distance) --d;
+    w.PutCode(d, 5);
+    w.Put(distance - kDistanceBase[d], d < 4 ? 0 : (d - 2) / 2);
+}
+
+// Matches are copied in words of up to 32 bytes, from a period widened to a
+// multiple of the distance when the distance is short: every short distance
+// with lengths around the word sizes, also where the copy crosses the end of
+// the window's first piece.
+TEST(InflateTest, MatchCopiesEveryShortDistanceAndLength) {
+    const unsigned lengths[] = {3,  4,  5,  6,  7,  8,  9,  10, 11, 15,  16,  17,
+                                18, 24, 31, 32, 33, 47, 48, 49, 64, 65, 100, 257, 258};
+    for (size_t before : {size_t(0), size_t(32768 - 7)}) {
+        // Stored bytes first, then `distance` distinct literals, the match, the end.
+        const std::string prefix = test::SampleRandom(before, 7);
+        TBitWriter stored;
+        if (before > 0) {
+            stored.Put(0, 1), stored.Put(0, 2), stored.AlignToByte();
+            stored.Put(uint32_t(before), 16), stored.Put(uint32_t(~before & 0xFFFF), 16);
+            for (char c : prefix) stored.PutByte(uint8_t(c));
+        }
+        for (unsigned distance = 1; distance <= 40; ++distance) {
+            for (unsigned length : lengths) {
+                if (before > 0 && length % 16 != 1 && length != 258) continue;
+                std::string expected = prefix;
+                TBitWriter w = stored;
+                w.Put(1, 1), w.Put(1, 2);
+                for (unsigned i = 0; i < distance; ++i) {
+                    expected += char('a' + i);
+                    PutFixedLiteral(w, 'a' + i);
+                }
+                PutFixedMatch(w, length, distance);
+                for (unsigned i = 0; i < length; ++i) expected += expected[expected.size() - distance];
+                PutFixedLiteral(w, 256);
+                TInflated r = InflateAll(w.Finish(), ~size_t(0), before > 0 ? 0 : 40000);
+                ASSERT_EQ(r.result, kInflateOk) << distance << " " << length << " " << before;
+                ASSERT_TRUE(r.bytes == expected)
+                    << "distance " << distance << " length " << length << " after " << before;
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Damaged input (every prefix and flipped bytes: Corruption_test.cpp)
 // ---------------------------------------------------------------------------
