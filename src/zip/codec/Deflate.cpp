@@ -264,11 +264,14 @@ class TMatcher {
 
   private:
     // Adds the string at `pos` to its chain; returns the chain's previous head.
+    // `prefetch`: the next position's head is wanted after a search, which
+    // its load would otherwise wait for (on data without matches most of the
+    // time per byte); inside a match the next insert follows at once.
+    template <bool prefetch = true>
     uint32_t Insert(uint32_t pos) {
         hash_ = ((hash_ << kHashShift) ^ window_[pos + 2]) & kHashMask;
-        // The next position's head is wanted soon: on data without matches
-        // its load is most of the time per byte.
-        __builtin_prefetch(heads_ + (((hash_ << kHashShift) ^ window_[pos + 3]) & kHashMask));
+        if constexpr (prefetch)
+            __builtin_prefetch(heads_ + (((hash_ << kHashShift) ^ window_[pos + 3]) & kHashMask));
         const uint16_t head = heads_[hash_];
         if constexpr (kFourLinks) {
             // The head's own links were set when it was inserted and stay as
@@ -383,7 +386,7 @@ class TMatcher {
                 const bool flush = encoder_.RecordMatch(strStart_ - 1 - prevMatch,
                                                         prevLength_ - kMinMatch, BlockInput());
                 lookahead_ -= prevLength_ - 1;
-                for (uint32_t n = prevLength_ - 2; n != 0; --n) Insert(++strStart_);
+                for (uint32_t n = prevLength_ - 2; n != 0; --n) Insert<false>(++strStart_);
                 matchAvailable = false;
                 matchLength = kMinMatch - 1;
                 ++strStart_;
@@ -425,7 +428,7 @@ class TMatcher {
                                              BlockInput());
                 lookahead_ -= matchLength;
                 if (matchLength <= lazyLimit_) {
-                    for (uint32_t n = matchLength - 1; n != 0; --n) Insert(++strStart_);
+                    for (uint32_t n = matchLength - 1; n != 0; --n) Insert<false>(++strStart_);
                     ++strStart_;
                 } else {
                     strStart_ += matchLength;

@@ -349,7 +349,15 @@ void TBlockEncoder::SendSymbols(const TCode* litLen, const TCode* distance) {
         const unsigned value = literals_[i];
         const unsigned dist = distances_[i];
         if (dist == 0) {
-            bits_.Put(litLen[value].code, litLen[value].length);
+            // Two literals in a row go out together (each code is at most
+            // 15 bits).
+            if (i + 1 < count_ && distances_[i + 1] == 0) {
+                const TCode& next = litLen[literals_[++i]];
+                bits_.Put(litLen[value].code | (static_cast<uint32_t>(next.code) << litLen[value].length),
+                          litLen[value].length + next.length);
+            } else {
+                bits_.Put(litLen[value].code, litLen[value].length);
+            }
             continue;
         }
         if (table) {
