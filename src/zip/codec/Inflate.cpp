@@ -30,6 +30,12 @@
 #include "zip/codec/InflateTable.h"
 #include "zip/codec/OutputWindow.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+// The decoding loop is also built for BMI2 (shifts by any register, bit
+// field extraction), taken when the processor has it.
+#define NUVA_INFLATE_BMI2 1
+#endif
+
 namespace nuva {
 namespace {
 
@@ -85,16 +91,40 @@ int BuildTable(TInflateTable& table, const uint8_t* lengths, unsigned count,
     }
 }
 
+bool gCpuFeaturesAllowed = true;  // InflateAllowCpuFeatures
+
+#ifdef NUVA_INFLATE_BMI2
+bool HaveBmi2() {
+    static const bool have = __builtin_cpu_supports("bmi2");
+    return have;
+}
+#endif
+
 class TBlockDecoder {
   public:
     TBlockDecoder(TBitInput& in, TOutputWindow& window) : in_(in), window_(window) {}
 
     int Stored();
-    int Codes(const TInflateTable& literals, const TInflateTable& distances);
+    // Decodes the symbols of a block with the loop this processor runs best.
+    int Codes(const TInflateTable& literals, const TInflateTable& distances) {
+#ifdef NUVA_INFLATE_BMI2
+        if (gCpuFeaturesAllowed && HaveBmi2()) return CodesBmi2(literals, distances);
+#endif
+        return CodesPortable(literals, distances);
+    }
     int ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& literals,
                           TInflateTable& distances);
 
   private:
+    // The loop itself, compiled into each of the two below.
+    __attribute__((always_inline)) inline int CodesLoop(const TInflateTable& literals,
+                                                        const TInflateTable& distances);
+    int CodesPortable(const TInflateTable& literals, const TInflateTable& distances);
+#ifdef NUVA_INFLATE_BMI2
+    __attribute__((target("bmi2"))) int CodesBmi2(const TInflateTable& literals,
+                                                  const TInflateTable& distances);
+#endif
+
     TBitInput& in_;
     TOutputWindow& window_;
 };
@@ -189,7 +219,8 @@ int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& 
 // checked the distance. Writes whole words and so may write up to 31 bytes
 // past the end (the window's slack); each word reads only bytes written
 // before it.
-inline uint8_t* CopyMatch(uint8_t* out, size_t distance, size_t length) {
+__attribute__((always_inline)) inline uint8_t* CopyMatch(uint8_t* out, size_t distance,
+                                                         size_t length) {
     uint8_t* const end = out + length;
     const uint8_t* src = out - distance;
     if (distance >= 32) {
@@ -260,7 +291,7 @@ inline uint8_t* CopyMatch(uint8_t* out, size_t distance, size_t length) {
 // or the padding), exactly as the stop of a truncated stream has always been
 // decided. Output: the window's pieces go to the stage after each symbol that
 // reaches the flush point; the unchecked literals never reach it.
-int TBlockDecoder::Codes(const TInflateTable& literals, const TInflateTable& distances) {
+inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflateTable& distances) {
     if (literals.Empty()) return kInflateInvalidData;
     // Every table of a block has the same root widths.
     const uint32_t* const lt = literals.Entries();
@@ -360,7 +391,8 @@ int TBlockDecoder::Codes(const TInflateTable& literals, const TInflateTable& dis
         }
         {
             const uint64_t lengthBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
-            const size_t length = InflateEntryValue(e) + size_t(lengthBits >> InflateEntryCodeBits(e));
+            const size_t length =
+                InflateEntryValue(e) + size_t(lengthBits >> InflateEntryCodeBits(e));
             consume(e);
             e = dt[bb & dmask];
             if (e & kInflateEntrySpecial) {
@@ -393,7 +425,21 @@ int TBlockDecoder::Codes(const TInflateTable& literals, const TInflateTable& dis
     return result;
 }
 
+int TBlockDecoder::CodesPortable(const TInflateTable& literals, const TInflateTable& distances) {
+    return CodesLoop(literals, distances);
+}
+
+#ifdef NUVA_INFLATE_BMI2
+int TBlockDecoder::CodesBmi2(const TInflateTable& literals, const TInflateTable& distances) {
+    return CodesLoop(literals, distances);
+}
+#endif
+
 }  // namespace
+
+void InflateAllowCpuFeatures(bool allowed) {
+    gCpuFeaturesAllowed = allowed;
+}
 
 TInflater::TInflater() = default;
 TInflater::~TInflater() = default;

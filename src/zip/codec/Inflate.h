@@ -39,6 +39,11 @@ enum : int {
 
 inline constexpr const char kInflateOutOfMemoryText[] = "*** inflate out of memory ***";
 
+// Lets tests run the portable decoding loop on a processor for which a
+// faster one (chosen at run time) exists. Allowed by default; set it only
+// while no inflate runs.
+void InflateAllowCpuFeatures(bool allowed);
+
 class TInflater {
   public:
     TInflater();

@@ -19,8 +19,8 @@ struct TEntryTemplates {
     uint32_t codeLength[19];
 
     constexpr TEntryTemplates() : literalLength(), distance(), codeLength() {
-        constexpr uint16_t lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,
-                                             15, 17, 19, 23, 27, 31, 35, 43,  51,  59,
+        constexpr uint16_t lengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                             15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                              67, 83, 99, 115, 131, 163, 195, 227, 258};
         constexpr uint8_t lengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
@@ -76,9 +76,10 @@ struct TSubTable {
 int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabet alphabet,
                          unsigned rootBits, bool acceptIncomplete) {
     rootBits_ = 0;
-    const uint32_t* templates = alphabet == TInflateAlphabet::kLiteralLength ? kTemplates.literalLength
-                                : alphabet == TInflateAlphabet::kDistance    ? kTemplates.distance
-                                                                             : kTemplates.codeLength;
+    const uint32_t* templates = alphabet == TInflateAlphabet::kLiteralLength
+                                    ? kTemplates.literalLength
+                                : alphabet == TInflateAlphabet::kDistance ? kTemplates.distance
+                                                                          : kTemplates.codeLength;
 
     unsigned perLength[kMaxDeflateCodeLength + 1] = {};
     for (unsigned s = 0; s < count; ++s) {
@@ -189,7 +190,8 @@ int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabe
             uint32_t e = templates[sorted[i]] + rest * 0x101;
             uint32_t* st = t + sub.offset;
             const size_t width = size_t(1) << sub.bits;
-            for (size_t k = Reverse(c & ((1u << rest) - 1), rest); k < width; k += size_t(1) << rest)
+            for (size_t k = Reverse(c & ((1u << rest) - 1), rest); k < width;
+                 k += size_t(1) << rest)
                 st[k] = e;
         }
         for (unsigned s = 0; s < subCount; ++s)

@@ -42,6 +42,17 @@ TInflated InflateAll(const std::string& stream, size_t chunk = ~size_t(0), size_
     return runs[0];
 }
 
+// Runs `body` with the decoding loop chosen for this processor, then with
+// the portable one.
+template <class F>
+void ForEachDecodingLoop(F body) {
+    for (bool features : {true, false}) {
+        InflateAllowCpuFeatures(features);
+        body(features);
+    }
+    InflateAllowCpuFeatures(true);
+}
+
 // Loans around the sizes where the decoder takes one (4096 bytes and up),
 // where it leaves it with less than a window of history, with a whole
 // window, and where the whole output fits.
@@ -65,19 +76,21 @@ TEST(InflateTest, DecodesZlibStreamsAtEveryLevelAndStrategy) {
         {"one byte", "x"},
     };
     const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
-    for (const Sample& s : samples) {
-        for (int level = 0; level <= 9; ++level) {
-            for (int strategy : strategies) {
-                std::string stream = test::ZlibDeflateRaw(s.data, level, strategy);
-                ASSERT_FALSE(stream.empty());
-                TInflated r = InflateAll(stream);
-                EXPECT_EQ(r.result, kInflateOk)
-                    << s.name << " level " << level << " strategy " << strategy;
-                EXPECT_TRUE(r.bytes == s.data)
-                    << s.name << " level " << level << " strategy " << strategy;
+    ForEachDecodingLoop([&](bool features) {
+        for (const Sample& s : samples) {
+            for (int level = 0; level <= 9; ++level) {
+                for (int strategy : strategies) {
+                    std::string stream = test::ZlibDeflateRaw(s.data, level, strategy);
+                    ASSERT_FALSE(stream.empty());
+                    TInflated r = InflateAll(stream);
+                    EXPECT_EQ(r.result, kInflateOk) << s.name << " level " << level << " strategy "
+                                                    << strategy << " " << features;
+                    EXPECT_TRUE(r.bytes == s.data) << s.name << " level " << level << " strategy "
+                                                   << strategy << " " << features;
+                }
             }
         }
-    }
+    });
 }
 
 // A lent buffer gives the same bytes as copies through the window, whatever
@@ -418,8 +431,8 @@ TEST(InflateTest, SubTableHoldsTwoToTheSizeEntries) {
 
 // A match of (length, distance) as fixed codes with their extra bits.
 void PutFixedMatch(TBitWriter& w, unsigned length, unsigned distance) {
-    static const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,
-                                             15, 17, 19, 23, 27, 31, 35, 43,  51,  59,
+    static const uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                             15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                              67, 83, 99, 115, 131, 163, 195, 227, 258};
     static const uint16_t kDistanceBase[30] = {
         1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
@@ -440,37 +453,41 @@ void PutFixedMatch(TBitWriter& w, unsigned length, unsigned distance) {
 // with lengths around the word sizes, also where the copy crosses the end of
 // the window's first piece.
 TEST(InflateTest, MatchCopiesEveryShortDistanceAndLength) {
-    const unsigned lengths[] = {3,  4,  5,  6,  7,  8,  9,  10, 11, 15,  16,  17,
-                                18, 24, 31, 32, 33, 47, 48, 49, 64, 65, 100, 257, 258};
-    for (size_t before : {size_t(0), size_t(32768 - 7)}) {
-        // Stored bytes first, then `distance` distinct literals, the match, the end.
-        const std::string prefix = test::SampleRandom(before, 7);
-        TBitWriter stored;
-        if (before > 0) {
-            stored.Put(0, 1), stored.Put(0, 2), stored.AlignToByte();
-            stored.Put(uint32_t(before), 16), stored.Put(uint32_t(~before & 0xFFFF), 16);
-            for (char c : prefix) stored.PutByte(uint8_t(c));
-        }
-        for (unsigned distance = 1; distance <= 40; ++distance) {
-            for (unsigned length : lengths) {
-                if (before > 0 && length % 16 != 1 && length != 258) continue;
-                std::string expected = prefix;
-                TBitWriter w = stored;
-                w.Put(1, 1), w.Put(1, 2);
-                for (unsigned i = 0; i < distance; ++i) {
-                    expected += char('a' + i);
-                    PutFixedLiteral(w, 'a' + i);
+    const unsigned lengths[] = {3,  4,  5,  6,  7,  8,  9,  10, 11, 15,  16,  17, 18,
+                                24, 31, 32, 33, 47, 48, 49, 64, 65, 100, 257, 258};
+    ForEachDecodingLoop([&](bool features) {
+        for (size_t before : {size_t(0), size_t(32768 - 7)}) {
+            // Stored bytes first, then `distance` distinct literals, the match, the end.
+            const std::string prefix = test::SampleRandom(before, 7);
+            TBitWriter stored;
+            if (before > 0) {
+                stored.Put(0, 1), stored.Put(0, 2), stored.AlignToByte();
+                stored.Put(uint32_t(before), 16), stored.Put(uint32_t(~before & 0xFFFF), 16);
+                for (char c : prefix) stored.PutByte(uint8_t(c));
+            }
+            for (unsigned distance = 1; distance <= 40; ++distance) {
+                for (unsigned length : lengths) {
+                    if (before > 0 && length % 16 != 1 && length != 258) continue;
+                    std::string expected = prefix;
+                    TBitWriter w = stored;
+                    w.Put(1, 1), w.Put(1, 2);
+                    for (unsigned i = 0; i < distance; ++i) {
+                        expected += char('a' + i);
+                        PutFixedLiteral(w, 'a' + i);
+                    }
+                    PutFixedMatch(w, length, distance);
+                    for (unsigned i = 0; i < length; ++i)
+                        expected += expected[expected.size() - distance];
+                    PutFixedLiteral(w, 256);
+                    TInflated r = InflateAll(w.Finish(), ~size_t(0), before > 0 ? 0 : 40000);
+                    ASSERT_EQ(r.result, kInflateOk) << distance << " " << length << " " << before;
+                    ASSERT_TRUE(r.bytes == expected)
+                        << "distance " << distance << " length " << length << " after " << before
+                        << " " << features;
                 }
-                PutFixedMatch(w, length, distance);
-                for (unsigned i = 0; i < length; ++i) expected += expected[expected.size() - distance];
-                PutFixedLiteral(w, 256);
-                TInflated r = InflateAll(w.Finish(), ~size_t(0), before > 0 ? 0 : 40000);
-                ASSERT_EQ(r.result, kInflateOk) << distance << " " << length << " " << before;
-                ASSERT_TRUE(r.bytes == expected)
-                    << "distance " << distance << " length " << length << " after " << before;
             }
         }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
