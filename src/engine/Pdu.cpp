@@ -35,6 +35,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "engine/EngineInternal.h"
 #include "engine/EngineTexts.h"
@@ -116,44 +117,76 @@ void SaveValue(std::string_view item, const AnsiString& path) {
     }
 }
 
+// What the counting reading kept of small values, so that the writing one
+// does not open their files again (replies of many small items are common):
+// values read whole in one piece, 8 MiB in all at most.
+struct TKeptValues {
+    static constexpr size_t kBudget = 8 * 1024 * 1024;  // bytes
+    std::vector<AnsiString> text;
+    std::vector<bool> kept;
+    size_t bytes = 0;
+};
+
 // Hands the reply PDU's text in the system code page to `emit` in pieces
 // that each end where a character ends (a piece converts to the same UTF-16
 // units alone as inside the whole text). A value is read from its file a
 // piece at a time and escaped on the way. kCount: the values' pieces are
-// handed over unescaped and what escaping would add is summed in `growth`
-// (the entities are ASCII: one unit per byte added).
+// handed over unescaped, what escaping would add is summed in `growth` (the
+// entities are ASCII: one unit per byte added), and small values are kept.
 template <bool kCount, typename TEmit>
-void EmitReplyText(const TData& rep, TEmit&& emit, size_t* growth = nullptr) {
+void EmitReplyText(const TData& rep, TEmit&& emit, size_t& growth, TKeptValues& kept) {
     AnsiString text = kPduStart;
     AppendTagged(text, "SENDER", rep.Sender);
     AppendTagged(text, "TYPE_CODE", rep.TypeCode);
     AppendTagged(text, "RESERVE", rep.Reserve);
     if (rep.Files) {
         AnsiString raw(kValuePiece, '\0'), pending;
-        for (const AnsiString& path : *rep.Files) {
+        if (kCount) {
+            kept.text.resize(static_cast<size_t>(rep.Files->Count()));
+            kept.kept.resize(static_cast<size_t>(rep.Files->Count()));
+        }
+        for (int i = 0; i < rep.Files->Count(); ++i) {
+            const AnsiString& path = rep.Files->Strings(i);
             text += "<CONTENT>";
             AppendTagged(text, "NAME", ExtractFileName(path));
             text += "<VALUE>";
             emit(std::string_view(text));
             text.clear();
-            TFileStream file(path, fmOpenRead | fmShareExclusive);
             pending.clear();
-            for (;;) {
+            if (!kCount && kept.kept[static_cast<size_t>(i)]) {
+                AppendXmlEscaped(pending, kept.text[static_cast<size_t>(i)]);
+                emit(std::string_view(pending));
+                text += "</VALUE></CONTENT>";
+                continue;
+            }
+            TFileStream file(path, fmOpenRead | fmShareExclusive);
+            for (int reads = 0;; ++reads) {
                 const int64_t n = file.Read(&raw[0], static_cast<int64_t>(raw.size()));
-                if (n <= 0) break;
+                if (n <= 0) {
+                    if (kCount && reads <= 1 && kept.bytes + pending.size() <= kept.kBudget) {
+                        kept.text[static_cast<size_t>(i)] = pending;  // the whole value, unescaped
+                        kept.kept[static_cast<size_t>(i)] = true;
+                        kept.bytes += pending.size();
+                    }
+                    break;
+                }
                 const std::string_view read(raw.data(), static_cast<size_t>(n));
                 const size_t before = pending.size();
                 if (kCount) {
                     pending.append(read);
-                    *growth += XmlEscapeGrowth(read);
+                    growth += XmlEscapeGrowth(read);
+                    if (reads == 0) continue;  // kept whole if this is all
                 } else {
                     AppendXmlEscaped(pending, read);
                 }
                 // Through the last byte below 0x40: no double-byte
                 // character goes on past one, so a character ends there.
+                // What came before this read holds none (the first read,
+                // held back when counting, is looked at with the second).
+                const size_t floor = kCount && reads == 1 ? 0 : before;
                 size_t cut = pending.size();
-                while (cut > before && static_cast<unsigned char>(pending[cut - 1]) >= 0x40) --cut;
-                if (cut == before) continue;
+                while (cut > floor && static_cast<unsigned char>(pending[cut - 1]) >= 0x40) --cut;
+                if (cut == floor) continue;
                 emit(std::string_view(pending.data(), cut));
                 pending.erase(0, cut);
             }
@@ -201,23 +234,29 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
     // Twice over the files: once to count the UTF-16 units, once to write
     // them into a string of exactly that length.
     size_t units = 0;
+    TKeptValues kept;
     EmitReplyText<true>(
         rep,
         [&units](std::string_view piece) {
             units += AnsiToWideInto(piece.data(), piece.size(), nullptr, 0);
         },
-        &units);
+        units, kept);
     if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
     TBstr text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
     if (!text.Get()) throw std::bad_alloc();
     char16_t* const dest = reinterpret_cast<char16_t*>(text.Get());
     size_t written = 0;
     // A file that changed between the two readings is a read error.
-    EmitReplyText<false>(rep, [&](std::string_view piece) {
-        const size_t n = AnsiToWideInto(piece.data(), piece.size(), dest + written, units - written);
-        if (n > units - written) throw EReadError();
-        written += n;
-    });
+    size_t unused = 0;
+    EmitReplyText<false>(
+        rep,
+        [&](std::string_view piece) {
+            const size_t n =
+                AnsiToWideInto(piece.data(), piece.size(), dest + written, units - written);
+            if (n > units - written) throw EReadError();
+            written += n;
+        },
+        unused, kept);
     if (written != units) throw EReadError();
     SysFreeString(reply);
     reply = text.Detach();
