@@ -16,7 +16,7 @@ constexpr uint32_t kLengthTableMatches = 256;  // matches in a block worth a len
 
 }  // namespace
 
-TBlockEncoder::TBlockEncoder(uint8_t* literals, uint16_t* distances)
+TBlockEncoder::TBlockEncoder(TSymbolByte* literals, uint16_t* distances)
     : tables_(&StaticTables()), literals_(literals), distances_(distances) {
     litLenDesc_ = {litLen_,         dynamicLitLen_, tables_->fixedLitLen, kLengthExtraBits,
                    kEndOfBlock + 1, kLitLenCodes,   kMaxCodeBits,         0};
@@ -346,13 +346,13 @@ void TBlockEncoder::SendSymbols(const TCode* litLen, const TCode* distance) {
         }
     }
     for (uint32_t i = 0; i < count_; ++i) {
-        const unsigned value = literals_[i];
+        const unsigned value = static_cast<unsigned>(literals_[i]);
         const unsigned dist = distances_[i];
         if (dist == 0) {
             // Two literals in a row go out together (each code is at most
             // 15 bits).
             if (i + 1 < count_ && distances_[i + 1] == 0) {
-                const TCode& next = litLen[literals_[++i]];
+                const TCode& next = litLen[static_cast<unsigned>(literals_[++i])];
                 bits_.Put(litLen[value].code | (static_cast<uint32_t>(next.code) << litLen[value].length),
                           litLen[value].length + next.length);
             } else {

@@ -38,13 +38,17 @@ class TBitWriter {
     // set in value).
     void Put(uint32_t value, unsigned length) {
         static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the store puts the low byte first");
-        bits_ |= static_cast<uint64_t>(value) << count_;
-        count_ += length;
-        std::memcpy(buffer_ + fill_, &bits_, sizeof bits_);
-        const unsigned whole = count_ & ~7u;  // at most 32 + 7 rounded down
-        fill_ += whole >> 3;
-        bits_ >>= whole;
-        count_ -= whole;
+        // Worked out in locals before the store into the buffer, which (a
+        // byte store) could otherwise change the members as far as the
+        // compiler knows: the next Put would wait on reloading them.
+        const uint64_t bits = bits_ | (static_cast<uint64_t>(value) << count_);
+        const unsigned count = count_ + length;
+        const uint32_t fill = fill_;
+        const unsigned whole = count & ~7u;  // at most 32 + 7 rounded down
+        std::memcpy(buffer_ + fill, &bits, sizeof bits);
+        bits_ = bits >> whole;
+        count_ = count - whole;
+        fill_ = fill + (whole >> 3);
         if (fill_ >= kOutputBufferSize) FlushBuffer();
     }
     // Pads the pending bits with zeros to a byte boundary and hands every
@@ -80,6 +84,12 @@ class TBitWriter {
 // A dynamic tree: leaves first, then the internal nodes made while building.
 // `freq` holds a frequency while building and `code` afterwards; `link`
 // holds a node's parent while building and its code length afterwards.
+// A literal's byte or a match's length - 3, as the symbol buffer holds it.
+// Not a character type, so that the compiler need not assume a store into
+// the buffer changes the encoder's or the matcher's counters (it would
+// reload them after every literal otherwise).
+enum class TSymbolByte : uint8_t {};
+
 struct TTreeNode {
     uint16_t freq;
     uint16_t link;
@@ -99,7 +109,7 @@ struct TTreeDesc {
 class TBlockEncoder {
   public:
     // `literals` and `distances` have kSymbolBufferSize places each.
-    TBlockEncoder(uint8_t* literals, uint16_t* distances);
+    TBlockEncoder(TSymbolByte* literals, uint16_t* distances);
 
     void StartEntry(TCodecOutput& out, TDeflateEntry& entry, int level);
 
@@ -107,7 +117,7 @@ class TBlockEncoder {
     // block covers at this point (for the early-end estimate). Returns true
     // when the block must be flushed now.
     bool RecordLiteral(uint8_t byte, int64_t inputSoFar) {
-        literals_[count_] = byte;
+        literals_[count_] = TSymbolByte{byte};
         distances_[count_] = 0;
         ++count_;
         ++litLen_[byte].freq;
@@ -116,7 +126,7 @@ class TBlockEncoder {
     // Records a match of `distance` (1..32768) and length `lengthMinus3 + 3`.
     bool RecordMatch(unsigned distance, unsigned lengthMinus3, int64_t inputSoFar) {
         const TStaticTables& t = *tables_;
-        literals_[count_] = static_cast<uint8_t>(lengthMinus3);
+        literals_[count_] = static_cast<TSymbolByte>(lengthMinus3);
         distances_[count_] = static_cast<uint16_t>(distance);
         ++count_;
         ++matches_;
@@ -155,7 +165,7 @@ class TBlockEncoder {
     void SendBitLengthCode(int n) { bits_.Put(bitLengthCodes_[n].code, bitLengthCodes_[n].length); }
 
     const TStaticTables* tables_;
-    uint8_t* literals_;
+    TSymbolByte* literals_;
     uint16_t* distances_;  // 0 for a literal
 
     TCodecOutput* out_ = nullptr;
