@@ -5,6 +5,10 @@
 // files as one group (one entry each, one reused compressor, as the zip
 // writer packs them), and for the whole corpus. Reports MB/s of
 // uncompressed input and the compressed ratio (compressed / input).
+// "fresh 1 KiB" packs 1 KiB slices of one XML file at level 6, each with a
+// compressor made and freed for it (ours: a new TDeflater; zlib:
+// deflateInit2/deflate/deflateEnd; libdeflate: alloc/compress/free), the
+// cost of a one-off small entry.
 //
 //   scripts/bench.sh deflate_bench
 //   NUVA_CORPUS=/path/to/corpus build/release/bin/deflate_bench --benchmark_filter=L6/
@@ -125,6 +129,52 @@ void RunItem(benchmark::State& state, const TItem& item, int level, TPeer peer) 
     state.counters["compressed"] = static_cast<double>(compressed);
 }
 
+constexpr size_t kSliceSize = 1024;  // bytes per fresh entry
+constexpr size_t kSlices = 256;      // slices per iteration
+
+void RunFresh(benchmark::State& state, const std::string& file, TPeer peer) {
+    const int level = 6;
+    const std::string& content = Contents()[file];
+    std::vector<std::string> slices;
+    for (size_t at = 0; at + kSliceSize <= content.size() && slices.size() < kSlices;
+         at += kSliceSize)
+        slices.push_back(content.substr(at, kSliceSize));
+    std::vector<uint8_t> buffer(1 << 16);
+    size_t compressed = 0;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        compressed = 0;
+        bytes = 0;
+        for (const std::string& input : slices) {
+            bytes += input.size();
+            switch (peer) {
+                case TPeer::kNuva: {
+                    nuva::TDeflater deflater;
+                    compressed += CompressOurs(deflater, input, level, buffer);
+                    break;
+                }
+                case TPeer::kZlib: {
+                    z_stream z{};
+                    deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+                    compressed += CompressZlib(z, input, buffer);
+                    deflateEnd(&z);
+                    break;
+                }
+                case TPeer::kLibdeflate: {
+                    libdeflate_compressor* ld = libdeflate_alloc_compressor(level);
+                    compressed += CompressLibdeflate(ld, input, buffer);
+                    libdeflate_free_compressor(ld);
+                    break;
+                }
+            }
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(bytes));
+    state.counters["ratio"] = bytes ? static_cast<double>(compressed) / bytes : 0.0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +213,18 @@ int main(int argc, char** argv) {
                     RunItem(s, item, level, peer);
                 })->Unit(benchmark::kMillisecond);
             }
+        }
+    }
+    const std::string freshFile = "xml_gbk_1m.xml";
+    if (Contents().count(freshFile) != 0) {
+        for (TPeer peer : {TPeer::kNuva, TPeer::kZlib, TPeer::kLibdeflate}) {
+            const char* peerName = peer == TPeer::kNuva   ? "nuva"
+                                   : peer == TPeer::kZlib ? "zlib"
+                                                          : "libdeflate";
+            const std::string name = std::string(peerName) + "/L6/fresh 1 KiB";
+            benchmark::RegisterBenchmark(name.c_str(), [freshFile, peer](benchmark::State& s) {
+                RunFresh(s, freshFile, peer);
+            })->Unit(benchmark::kMicrosecond);
         }
     }
     benchmark::RunSpecifiedBenchmarks();
