@@ -360,19 +360,25 @@ void TBlockEncoder::SendSymbols(const TCode* litLen, const TCode* distance) {
             }
             continue;
         }
+        uint32_t lengthSymbol;
+        unsigned lengthBits;
         if (table) {
-            bits_.Put(lengthSymbols_[value], lengthSymbolBits_[value]);
+            lengthSymbol = lengthSymbols_[value];
+            lengthBits = lengthSymbolBits_[value];
         } else {
             const int code = t.lengthCode[value];
             const TCode& c = litLen[code + kEndOfBlock + 1];
-            bits_.Put(c.code | (static_cast<uint32_t>(value - t.baseLength[code]) << c.length),
-                      c.length + kLengthExtraBits[code]);
+            lengthSymbol = c.code | (static_cast<uint32_t>(value - t.baseLength[code]) << c.length);
+            lengthBits = c.length + kLengthExtraBits[code];
         }
+        // The length (up to 15 + 5 bits) and the distance (up to 15 + 13)
+        // go out in one Put.
         const unsigned d = dist - 1;
         const unsigned code = DistanceCode(t, d);
         const TCode& c = distance[code];
-        bits_.Put(c.code | ((d - t.baseDistance[code]) << c.length),
-                  c.length + kDistanceExtraBits[code]);
+        const uint32_t distanceSymbol = c.code | ((d - t.baseDistance[code]) << c.length);
+        bits_.Put(lengthSymbol | (static_cast<uint64_t>(distanceSymbol) << lengthBits),
+                  lengthBits + c.length + kDistanceExtraBits[code]);
     }
     bits_.Put(litLen[kEndOfBlock].code, litLen[kEndOfBlock].length);
 }

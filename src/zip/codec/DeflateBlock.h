@@ -34,17 +34,17 @@ class TBitWriter {
         count_ = 0;
         fill_ = 0;
     }
-    // Appends the low `length` bits of `value` (length 0..32, no higher bits
+    // Appends the low `length` bits of `value` (length 0..56, no higher bits
     // set in value).
-    void Put(uint32_t value, unsigned length) {
+    void Put(uint64_t value, unsigned length) {
         static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the store puts the low byte first");
         // Worked out in locals before the store into the buffer, which (a
         // byte store) could otherwise change the members as far as the
         // compiler knows: the next Put would wait on reloading them.
-        const uint64_t bits = bits_ | (static_cast<uint64_t>(value) << count_);
+        const uint64_t bits = bits_ | (value << count_);
         const unsigned count = count_ + length;
         const uint32_t fill = fill_;
-        const unsigned whole = count & ~7u;  // at most 32 + 7 rounded down
+        const unsigned whole = count & ~7u;  // at most 56 + 7 rounded down
         std::memcpy(buffer_ + fill, &bits, sizeof bits);
         bits_ = bits >> whole;
         count_ = count - whole;
