@@ -349,12 +349,20 @@ void TBlockEncoder::SendSymbols(const TCode* litLen, const TCode* distance) {
         const unsigned value = static_cast<unsigned>(literals_[i]);
         const unsigned dist = distances_[i];
         if (dist == 0) {
-            // Two literals in a row go out together (each code is at most
-            // 15 bits).
+            // Up to three literals in a row go out together (each code is at
+            // most 15 bits).
             if (i + 1 < count_ && distances_[i + 1] == 0) {
-                const TCode& next = litLen[static_cast<unsigned>(literals_[++i])];
-                bits_.Put(litLen[value].code | (static_cast<uint32_t>(next.code) << litLen[value].length),
-                          litLen[value].length + next.length);
+                uint64_t codes = litLen[value].code;
+                unsigned length = litLen[value].length;
+                const TCode& second = litLen[static_cast<unsigned>(literals_[++i])];
+                codes |= static_cast<uint64_t>(second.code) << length;
+                length += second.length;
+                if (i + 1 < count_ && distances_[i + 1] == 0) {
+                    const TCode& third = litLen[static_cast<unsigned>(literals_[++i])];
+                    codes |= static_cast<uint64_t>(third.code) << length;
+                    length += third.length;
+                }
+                bits_.Put(codes, length);
             } else {
                 bits_.Put(litLen[value].code, litLen[value].length);
             }
