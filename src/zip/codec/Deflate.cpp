@@ -208,12 +208,12 @@ void TMatchMemory::Reach(uint32_t used) {
 
 struct TDeflater::TState {
     TState()
-        : literals(new deflate::TSymbolByte[deflate::kSymbolBufferSize]),
+        : literals(new uint8_t[deflate::kSymbolBufferSize]),
           distances(new uint16_t[deflate::kSymbolBufferSize]),
           encoder(literals.get(), distances.get()) {}
 
     TMatchMemory memory;
-    std::unique_ptr<deflate::TSymbolByte[]> literals;
+    std::unique_ptr<uint8_t[]> literals;
     std::unique_ptr<uint16_t[]> distances;
     TBlockEncoder encoder;
 };

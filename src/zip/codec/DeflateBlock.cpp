@@ -1,6 +1,7 @@
 #include "zip/codec/DeflateBlock.h"
 
 #include <algorithm>
+#include <new>
 
 namespace nuva::deflate {
 
@@ -16,8 +17,12 @@ constexpr uint32_t kLengthTableMatches = 256;  // matches in a block worth a len
 
 }  // namespace
 
-TBlockEncoder::TBlockEncoder(TSymbolByte* literals, uint16_t* distances)
-    : tables_(&StaticTables()), literals_(literals), distances_(distances) {
+// The symbol bytes are created in the caller's byte storage (which a byte
+// array may provide for objects of another type); nothing is written.
+TBlockEncoder::TBlockEncoder(uint8_t* literals, uint16_t* distances)
+    : tables_(&StaticTables()),
+      literals_(::new (static_cast<void*>(literals)) TSymbolByte[kSymbolBufferSize]),
+      distances_(distances) {
     litLenDesc_ = {litLen_,         dynamicLitLen_, tables_->fixedLitLen, kLengthExtraBits,
                    kEndOfBlock + 1, kLitLenCodes,   kMaxCodeBits,         0};
     distanceDesc_ = {distance_, dynamicDistance_, tables_->fixedDistance, kDistanceExtraBits,

@@ -85,9 +85,9 @@ class TBitWriter {
 // `freq` holds a frequency while building and `code` afterwards; `link`
 // holds a node's parent while building and its code length afterwards.
 // A literal's byte or a match's length - 3, as the symbol buffer holds it.
-// Not a character type, so that the compiler need not assume a store into
-// the buffer changes the encoder's or the matcher's counters (it would
-// reload them after every literal otherwise).
+// Not a character type, so that the compiler need not assume that a store
+// into the buffer changes the encoder's or the matcher's counters (it would
+// reload them after every symbol otherwise).
 enum class TSymbolByte : uint8_t {};
 
 struct TTreeNode {
@@ -108,8 +108,10 @@ struct TTreeDesc {
 
 class TBlockEncoder {
   public:
-    // `literals` and `distances` have kSymbolBufferSize places each.
-    TBlockEncoder(TSymbolByte* literals, uint16_t* distances);
+    // `literals` and `distances` have kSymbolBufferSize places each. The
+    // encoder keeps TSymbolByte values in the storage of `literals` (its
+    // bytes are not to be read as uint8_t afterwards).
+    TBlockEncoder(uint8_t* literals, uint16_t* distances);
 
     void StartEntry(TCodecOutput& out, TDeflateEntry& entry, int level);
 
