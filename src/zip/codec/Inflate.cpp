@@ -223,11 +223,25 @@ __attribute__((always_inline)) inline uint8_t* CopyMatch(uint8_t* out, size_t di
                                                          size_t length) {
     uint8_t* const end = out + length;
     const uint8_t* src = out - distance;
-    if (distance >= 32) {
+    if (distance >= 16) {
+        // Most matches are short: one 16-byte word, then whole words of the
+        // widest size the distance allows.
+        std::memcpy(out, src, 16);
+        if (length <= 16) return end;
+        out += 16;
+        src += 16;
+        if (distance >= 32) {
+            do {
+                std::memcpy(out, src, 32);
+                out += 32;
+                src += 32;
+            } while (out < end);
+            return end;
+        }
         do {
-            std::memcpy(out, src, 32);
-            out += 32;
-            src += 32;
+            std::memcpy(out, src, 16);
+            out += 16;
+            src += 16;
         } while (out < end);
         return end;
     }
@@ -242,44 +256,36 @@ __attribute__((always_inline)) inline uint8_t* CopyMatch(uint8_t* out, size_t di
         } while (out < end);
         return end;
     }
-    if (distance < 16) {
-        // The first 16 bytes by smaller steps; then 16 bytes at a time from
-        // the least multiple of the period that is at least 16 back, until
-        // the least multiple that is both a power-of-two multiple and at least
-        // 32 is at hand; then 32 bytes at a time from that far back (for the
-        // periods that divide 48 or 32 the loads then match earlier stores).
-        static constexpr uint8_t kPeriod8[8] = {0, 8, 8, 9, 8, 10, 12, 14};
-        static constexpr uint8_t kPeriod16[16] = {0,  16, 16, 18, 16, 20, 18, 21,
-                                                  16, 18, 20, 22, 24, 26, 28, 30};
-        static constexpr uint8_t kPeriod32[16] = {0,  32, 32, 48, 32, 40, 48, 56,
-                                                  32, 36, 40, 44, 48, 52, 56, 60};
-        uint8_t* const start = out;
-        if (distance < 8) {
-            for (int k = 0; k < 8; ++k) out[k] = src[k];
-            std::memcpy(out + 8, out + 8 - kPeriod8[distance], 8);
-        } else {
-            std::memcpy(out, src, 8);
-            std::memcpy(out + 8, src + 8, 8);
-        }
-        out += 16;
-        const size_t wide = kPeriod32[distance];
-        while (out < end && size_t(out - start) < wide) {
-            std::memcpy(out, out - kPeriod16[distance], 16);
-            out += 16;
-        }
-        if (out >= end) return end;
-        src = out - wide;
-        do {
-            std::memcpy(out, src, 32);
-            out += 32;
-            src += 32;
-        } while (out < end);
-        return end;
+    // Distances 2..15: the first 16 bytes by smaller steps; then 16 bytes at a time from
+    // the least multiple of the period that is at least 16 back, until
+    // the least multiple that is both a power-of-two multiple and at least
+    // 32 is at hand; then 32 bytes at a time from that far back (for the
+    // periods that divide 48 or 32 the loads then match earlier stores).
+    static constexpr uint8_t kPeriod8[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+    static constexpr uint8_t kPeriod16[16] = {0,  16, 16, 18, 16, 20, 18, 21,
+                                              16, 18, 20, 22, 24, 26, 28, 30};
+    static constexpr uint8_t kPeriod32[16] = {0,  32, 32, 48, 32, 40, 48, 56,
+                                              32, 36, 40, 44, 48, 52, 56, 60};
+    uint8_t* const start = out;
+    if (distance < 8) {
+        for (int k = 0; k < 8; ++k) out[k] = src[k];
+        std::memcpy(out + 8, out + 8 - kPeriod8[distance], 8);
+    } else {
+        std::memcpy(out, src, 8);
+        std::memcpy(out + 8, src + 8, 8);
     }
-    do {
-        std::memcpy(out, src, 16);
+    out += 16;
+    const size_t wide = kPeriod32[distance];
+    while (out < end && size_t(out - start) < wide) {
+        std::memcpy(out, out - kPeriod16[distance], 16);
         out += 16;
-        src += 16;
+    }
+    if (out >= end) return end;
+    src = out - wide;
+    do {
+        std::memcpy(out, src, 32);
+        out += 32;
+        src += 32;
     } while (out < end);
     return end;
 }
@@ -320,15 +326,19 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
         bc -= InflateEntryConsume(e);
     };
 
+    auto fastRoom = [&] {
+        return end - next >= kFastInputMargin && size_t(flushPoint - out) > kFastLiterals;
+    };
+
     for (;;) {
         uint32_t e;
-        if (end - next >= kFastInputMargin && size_t(flushPoint - out) > kFastLiterals) {
+        if (fastRoom()) {
+            // Each symbol starts with at least 56 bits in hand and its root
+            // entry already looked up: the lookup for the symbol after a match
+            // is made before the match is copied, so the two overlap.
             refill();
             e = lt[bb & lmask];
-            if (e & kInflateEntryLiteral) {
-                consume(e);
-                *out++ = uint8_t(InflateEntryValue(e));
-                e = lt[bb & lmask];
+            do {
                 if (e & kInflateEntryLiteral) {
                     consume(e);
                     *out++ = uint8_t(InflateEntryValue(e));
@@ -336,11 +346,71 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
                     if (e & kInflateEntryLiteral) {
                         consume(e);
                         *out++ = uint8_t(InflateEntryValue(e));
-                        continue;
+                        e = lt[bb & lmask];
+                        if (e & kInflateEntryLiteral) {
+                            consume(e);
+                            *out++ = uint8_t(InflateEntryValue(e));
+                            e = lt[bb & lmask];  // at least 11 bits remain: a whole root index
+                            refill();
+                            continue;
+                        }
+                    }
+                    refill();  // the looked-up entry stays valid: refilling adds higher bits only
+                }
+                if (e & kInflateEntrySpecial) {
+                    if (e & kInflateEntryLink) {
+                        consume(e);
+                        e = lt[InflateEntryValue(e) +
+                               (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                        if (e & kInflateEntryLiteral) {
+                            consume(e);
+                            *out++ = uint8_t(InflateEntryValue(e));
+                            refill();
+                            e = lt[bb & lmask];
+                            continue;
+                        }
+                    }
+                    if (e & kInflateEntrySpecial) {
+                        if (e & kInflateEntryEnd) {
+                            consume(e);
+                            result = kInflateOk;
+                        }
+                        goto done;  // the end, or bits no code has
                     }
                 }
-                refill();  // the looked-up entry stays valid: refilling adds higher bits only
-            }
+                {
+                    const uint64_t lengthBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
+                    const size_t length =
+                        InflateEntryValue(e) + size_t(lengthBits >> InflateEntryCodeBits(e));
+                    consume(e);
+                    e = dt[bb & dmask];
+                    if (e & kInflateEntrySpecial) {
+                        if (!(e & kInflateEntryLink)) goto done;
+                        consume(e);
+                        e = dt[InflateEntryValue(e) +
+                               (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                        if (e & kInflateEntrySpecial) goto done;
+                    }
+                    const uint64_t distanceBits =
+                        bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
+                    const size_t distance =
+                        InflateEntryValue(e) + size_t(distanceBits >> InflateEntryCodeBits(e));
+                    consume(e);
+                    if (distance > size_t(out - lowest)) goto done;  // before the entry's first byte
+                    // At most two refills of 7 bytes since the margin was checked: 8 remain.
+                    refill();
+                    e = lt[bb & lmask];
+                    out = CopyMatch(out, distance, length);
+                    if (out >= flushPoint) {
+                        window_.out = out;
+                        window_.FlushIfFull();
+                        out = window_.out;
+                        flushPoint = window_.FlushPoint();
+                        lowest = window_.lowest;
+                    }
+                }
+            } while (fastRoom());
+            continue;
         } else {
             if (end - next >= 8) {
                 refill();
@@ -418,6 +488,7 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
             lowest = window_.lowest;
         }
     }
+done:
     in_.bits_ = bb;
     in_.count_ = bc;
     in_.next_ = next;
