@@ -76,7 +76,7 @@ size_t CompressZlib(z_stream& z, const std::string& input, std::vector<uint8_t>&
 }
 
 size_t CompressLibdeflate(libdeflate_compressor* c, const std::string& input,
-                         std::vector<uint8_t>& buffer) {
+                          std::vector<uint8_t>& buffer) {
     const size_t bound = libdeflate_deflate_compress_bound(c, input.size());
     if (buffer.size() < bound) buffer.resize(bound);
     const size_t n =
@@ -170,8 +170,7 @@ void RunFresh(benchmark::State& state, const std::string& file, TPeer peer) {
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(bytes));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
     state.counters["ratio"] = bytes ? static_cast<double>(compressed) / bytes : 0.0;
 }
 

@@ -86,8 +86,12 @@ void RunNuva(benchmark::State& state, const TItem* item, bool whole) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(item->bytes));
 }
 
-void BM_Nuva(benchmark::State& state, const TItem* item) { RunNuva(state, item, true); }
-void BM_NuvaStaged(benchmark::State& state, const TItem* item) { RunNuva(state, item, false); }
+void BM_Nuva(benchmark::State& state, const TItem* item) {
+    RunNuva(state, item, true);
+}
+void BM_NuvaStaged(benchmark::State& state, const TItem* item) {
+    RunNuva(state, item, false);
+}
 
 void BM_Zlib(benchmark::State& state, const TItem* item) {
     size_t largest = 0;
@@ -231,8 +235,8 @@ int main(int argc, char** argv) {
     std::printf("\n%-20s %10s %9s %9s %9s %6s %6s   %9s %9s %6s\n", "item", "bytes", "nuva", "zlib",
                 "libdefl", "/zlib", "/libd", "nuva-stg", "zlib-stg", "/zlib");
     auto row = [](const char* name, double bytes, const double* rate) {
-        std::printf("%-20s %10.0f %9.1f %9.1f %9.1f %6.2f %6.2f   %9.1f %9.1f %6.2f\n", name,
-                    bytes, rate[0] / 1e6, rate[1] / 1e6, rate[2] / 1e6, rate[0] / rate[1],
+        std::printf("%-20s %10.0f %9.1f %9.1f %9.1f %6.2f %6.2f   %9.1f %9.1f %6.2f\n", name, bytes,
+                    rate[0] / 1e6, rate[1] / 1e6, rate[2] / 1e6, rate[0] / rate[1],
                     rate[0] / rate[2], rate[3] / 1e6, rate[4] / 1e6, rate[3] / rate[4]);
     };
     double seconds[kKinds] = {}, totalBytes = 0;

@@ -27,12 +27,12 @@
 
 #include "ComponentSupport.h"
 #include "NuvaConfig.h"
-#include "util/util.h"
 #include "net/NetTexts.h"
 #include "net/Transport.h"
 #include "net/Wire.h"
 #include "platform/Platform.h"
 #include "platform/Stream.h"
+#include "util/util.h"
 
 namespace nuva {
 namespace {

@@ -20,7 +20,7 @@ namespace {
 
 constexpr char16_t kBadHeader[] = u"请求报文头格式错误";
 constexpr char16_t kBadSender[] = u"请求报文头中的发送方代码不合法:";  // + sender
-constexpr char16_t kUnknownType[] = u"未知的交易类型:";                 // + type code
+constexpr char16_t kUnknownType[] = u"未知的交易类型:";                // + type code
 constexpr char16_t kUnexpectedData[] = u"请求报文头标明无数据,却带有数据";
 constexpr char16_t kDecryptFailed[] = u"请求数据解密失败:";  // + reason
 constexpr char16_t kUnpackFailed[] = u"请求数据无法解包:";   // + reason
@@ -29,11 +29,11 @@ constexpr char16_t kTooLarge[] = u"解包后的数据过大";
 constexpr char16_t kNotExtracted[] = u"有条目无法解出";
 constexpr char16_t kNoKey[] = u"服务器未配置密钥";
 constexpr char16_t kInternal[] = u"服务器内部错误:";  // + reason
-constexpr char16_t kStoredOpen[] = u"已保存";        // + count
-constexpr char16_t kStoredClose[] = u"项:";          // + directory
-constexpr char kUnnamedItem[] = "DATA";              // an uncompressed body without a safe reserve
-constexpr size_t kFaultHeaderBytes = 10;             // FAULT short_header
-constexpr int64_t kCutBytes = 20;                    // FAULT cut
+constexpr char16_t kStoredOpen[] = u"已保存";         // + count
+constexpr char16_t kStoredClose[] = u"项:";           // + directory
+constexpr char kUnnamedItem[] = "DATA";               // an uncompressed body without a safe reserve
+constexpr size_t kFaultHeaderBytes = 10;              // FAULT short_header
+constexpr int64_t kCutBytes = 20;                     // FAULT cut
 
 // Ends the transaction with an error outcome.
 struct TRefusal {
@@ -96,7 +96,8 @@ std::vector<AnsiString> RequestItems(const TServerConfig& config, const wire::TH
         TZipReader reader;
         reader.SetZipName(data);
         reader.ReadZip();
-        if (reader.Entries().size() > config.maxItems) Refuse(400, kUnpackFailed, WideToAnsi(kTooManyItems));
+        if (reader.Entries().size() > config.maxItems)
+            Refuse(400, kUnpackFailed, WideToAnsi(kTooManyItems));
         uint64_t total = 0;
         for (const TZipHeaderInfo& entry : reader.Entries()) total += entry.uncompressedSize;
         if (total > config.maxExtract) Refuse(400, kUnpackFailed, WideToAnsi(kTooLarge));

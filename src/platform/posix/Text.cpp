@@ -155,8 +155,8 @@ const uint16_t* GbkEncodeTable() {
     return table;
 }
 
-constexpr uint64_t kHighBytes = 0x8080808080808080ull;       // eight bytes >= 0x80
-constexpr uint64_t kHighUnits = 0xFF80FF80FF80FF80ull;       // four units >= 0x80
+constexpr uint64_t kHighBytes = 0x8080808080808080ull;  // eight bytes >= 0x80
+constexpr uint64_t kHighUnits = 0xFF80FF80FF80FF80ull;  // four units >= 0x80
 
 // Decodes `n` bytes of GBK text into UTF-16 units, written to `dest` when
 // kWrite; returns their number. Runs of ASCII go eight bytes at a time.

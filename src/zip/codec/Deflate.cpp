@@ -35,8 +35,8 @@ constexpr uint32_t kHashMask = kHashSize - 1;
 constexpr uint32_t kHashShift = 5;  // bits per byte
 constexpr uint32_t kLinkMask = kHistory - 1;
 constexpr uint32_t kNoPosition = 0x10000;  // no window position has this value
-constexpr uint32_t kTooFar = 4096;      // a 3-byte match farther back is not worth it (lazy)
-constexpr uint32_t kFirstRead = 32768;  // bytes asked for at the start of an entry
+constexpr uint32_t kTooFar = 4096;         // a 3-byte match farther back is not worth it (lazy)
+constexpr uint32_t kFirstRead = 32768;     // bytes asked for at the start of an entry
 constexpr uint32_t kWindowZeroBytes = kWindowSize - 1;  // zeroed after an entry
 // Up to this many window positions, an entry's chain heads are cleared one by
 // one (rehashing the window) instead of clearing the whole table.

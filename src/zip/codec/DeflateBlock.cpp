@@ -11,8 +11,8 @@ namespace {
 constexpr uint32_t kStoredBlock = 0;
 constexpr uint32_t kFixedBlock = 2;
 constexpr uint32_t kDynamicBlock = 4;
-constexpr uint16_t kLengthGuard = 0xFFFF;  // ends a run scan after the highest code
-constexpr int kStoredHeaderBytes = 4;      // LEN and NLEN
+constexpr uint16_t kLengthGuard = 0xFFFF;      // ends a run scan after the highest code
+constexpr int kStoredHeaderBytes = 4;          // LEN and NLEN
 constexpr uint32_t kLengthTableMatches = 256;  // matches in a block worth a length table
 
 }  // namespace

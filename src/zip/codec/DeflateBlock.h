@@ -37,7 +37,8 @@ class TBitWriter {
     // Appends the low `length` bits of `value` (length 0..56, no higher bits
     // set in value).
     void Put(uint64_t value, unsigned length) {
-        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the store puts the low byte first");
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                      "the store puts the low byte first");
         // Worked out in locals before the store into the buffer, which (a
         // byte store) could otherwise change the members as far as the
         // compiler knows: the next Put would wait on reloading them.

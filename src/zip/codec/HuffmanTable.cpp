@@ -11,26 +11,6 @@ uint32_t MakeEntry(unsigned op, unsigned bits, unsigned value) {
     return uint32_t(op) | (uint32_t(bits) << 8) | (uint32_t(value) << 16);
 }
 
-// The low `length` bits of `code` in reverse order: the stream sends a code's
-// most significant bit first, and table indexes take the first bit lowest.
-struct TByteReversal {
-    uint8_t table[256];
-    constexpr TByteReversal() : table() {
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned r = 0;
-            for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
-            table[b] = uint8_t(r);
-        }
-    }
-};
-constexpr TByteReversal kByteReversal;
-
-unsigned Reverse(unsigned code, unsigned length) {
-    unsigned r =
-        (unsigned(kByteReversal.table[code & 0xFF]) << 8) | kByteReversal.table[(code >> 8) & 0xFF];
-    return r >> (16 - length);
-}
-
 }  // namespace
 
 int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simpleCodes,
@@ -107,7 +87,7 @@ int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simple
     if (longest > root) {
         for (size_t p = 0; p < rootSize; ++p) {
             if (subBits_[p] == 0) continue;
-            entries[Reverse(unsigned(p), root)] =
+            entries[ReverseCodeBits(unsigned(p), root)] =
                 MakeEntry(kOpLiteral + subBits_[p], root, offset_[p]);
         }
     }
@@ -125,14 +105,15 @@ int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simple
         }
         if (len <= root) {
             uint32_t e = MakeEntry(op, len, value);
-            for (size_t k = Reverse(c, len); k < rootSize; k += size_t(1) << len) entries[k] = e;
+            for (size_t k = ReverseCodeBits(c, len); k < rootSize; k += size_t(1) << len)
+                entries[k] = e;
         } else {
             unsigned rest = len - root;
             unsigned prefix = c >> rest;
             uint32_t e = MakeEntry(op, rest, value);
             size_t width = size_t(1) << subBits_[prefix];
             uint32_t* sub = entries + offset_[prefix];
-            for (size_t k = Reverse(c & ((1u << rest) - 1), rest); k < width;
+            for (size_t k = ReverseCodeBits(c & ((1u << rest) - 1), rest); k < width;
                  k += size_t(1) << rest)
                 sub[k] = e;
         }

@@ -27,6 +27,29 @@
 
 namespace nuva {
 
+namespace detail {
+struct TByteReversal {
+    uint8_t table[256];
+    constexpr TByteReversal() : table() {
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned r = 0;
+            for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+            table[b] = uint8_t(r);
+        }
+    }
+};
+inline constexpr TByteReversal kByteReversal;
+}  // namespace detail
+
+// The low `length` bits (at most 16) of `code` in reverse order: the stream
+// sends a code's most significant bit first, and table indexes take the
+// first bit lowest.
+inline unsigned ReverseCodeBits(unsigned code, unsigned length) {
+    unsigned r = (unsigned(detail::kByteReversal.table[code & 0xFF]) << 8) |
+                 detail::kByteReversal.table[(code >> 8) & 0xFF];
+    return r >> (16 - length);
+}
+
 enum : uint8_t {
     kOpEndOfBlock = 15,
     kOpLiteral = 16,

@@ -396,7 +396,8 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
                     const size_t distance =
                         InflateEntryValue(e) + size_t(distanceBits >> InflateEntryCodeBits(e));
                     consume(e);
-                    if (distance > size_t(out - lowest)) goto done;  // before the entry's first byte
+                    if (distance > size_t(out - lowest))
+                        goto done;  // before the entry's first byte
                     // At most two refills of 7 bytes since the margin was checked: 8 remain.
                     refill();
                     e = lt[bb & lmask];

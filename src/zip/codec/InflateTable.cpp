@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "zip/codec/HuffmanTable.h"
+
 namespace nuva {
 namespace {
 
@@ -43,26 +45,6 @@ struct TEntryTemplates {
 constexpr TEntryTemplates kTemplates;
 
 constexpr uint32_t kInvalidEntry = kInflateEntrySpecial;
-
-// The low `length` bits of `code` in reverse order: the stream sends a code's
-// most significant bit first, and table indexes take the first bit lowest.
-struct TByteReversal {
-    uint8_t table[256];
-    constexpr TByteReversal() : table() {
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned r = 0;
-            for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
-            table[b] = uint8_t(r);
-        }
-    }
-};
-constexpr TByteReversal kByteReversal;
-
-inline unsigned Reverse(unsigned code, unsigned length) {
-    unsigned r =
-        (unsigned(kByteReversal.table[code & 0xFF]) << 8) | kByteReversal.table[(code >> 8) & 0xFF];
-    return r >> (16 - length);
-}
 
 // A sub-table: the codes below one root prefix.
 struct TSubTable {
@@ -175,7 +157,7 @@ int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabe
         }
         const uint32_t bits = len * 0x101;  // consume and code-length fields
         for (unsigned c = firstCode[len]; i < start[len + 1]; ++i, ++c)
-            t[Reverse(c, len)] = templates[sorted[i]] + bits;
+            t[ReverseCodeBits(c, len)] = templates[sorted[i]] + bits;
     }
 
     if (subCount > 0) {
@@ -190,14 +172,14 @@ int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabe
             uint32_t e = templates[sorted[i]] + rest * 0x101;
             uint32_t* st = t + sub.offset;
             const size_t width = size_t(1) << sub.bits;
-            for (size_t k = Reverse(c & ((1u << rest) - 1), rest); k < width;
+            for (size_t k = ReverseCodeBits(c & ((1u << rest) - 1), rest); k < width;
                  k += size_t(1) << rest)
                 st[k] = e;
         }
         for (unsigned s = 0; s < subCount; ++s)
-            t[Reverse(subs[s].prefix, root)] = kInflateEntrySpecial | kInflateEntryLink |
-                                               (uint32_t(subs[s].offset) << 16) |
-                                               (subs[s].bits << 8) | root;
+            t[ReverseCodeBits(subs[s].prefix, root)] = kInflateEntrySpecial | kInflateEntryLink |
+                                                       (uint32_t(subs[s].offset) << 16) |
+                                                       (subs[s].bits << 8) | root;
     }
     rootBits_ = root;
     return result;
