@@ -3,6 +3,19 @@
 #include <algorithm>
 
 namespace nuva {
+
+int64_t CodeSpaceLeft(const unsigned* perLength, unsigned shortest, unsigned longest) {
+    // Counted in units of the current length.
+    int64_t left = int64_t(1) << shortest;
+    for (unsigned len = shortest; len < longest; ++len) {
+        left -= perLength[len];
+        if (left < 0) return -1;
+        left <<= 1;
+    }
+    left -= perLength[longest];
+    return left < 0 ? -1 : left;
+}
+
 namespace {
 
 constexpr size_t kMaxEntries = 65535;  // sub-table links are 16-bit offsets
@@ -32,14 +45,7 @@ int THuffmanTable::Build(const uint8_t* lengths, unsigned count, unsigned simple
     while (perLength[longest] == 0) --longest;
     unsigned root = std::min(std::max(lookupBits, shortest), longest);
 
-    // Room left in the code space, counted in units of the current length.
-    int64_t left = int64_t(1) << shortest;
-    for (unsigned len = shortest; len < longest; ++len) {
-        left -= perLength[len];
-        if (left < 0) return kTableOversubscribed;
-        left <<= 1;
-    }
-    left -= perLength[longest];
+    const int64_t left = CodeSpaceLeft(perLength, shortest, longest);
     if (left < 0) return kTableOversubscribed;
     int result = (left != 0 && longest != 1) ? kTableIncomplete : kTableComplete;
 

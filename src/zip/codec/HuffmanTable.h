@@ -50,6 +50,11 @@ inline unsigned ReverseCodeBits(unsigned code, unsigned length) {
     return r >> (16 - length);
 }
 
+// What is left of the code space when perLength[len] codes have each length
+// len from `shortest` to `longest` (both in use), in units of the longest
+// length; -1 when the lengths oversubscribe it.
+int64_t CodeSpaceLeft(const unsigned* perLength, unsigned shortest, unsigned longest);
+
 enum : uint8_t {
     kOpEndOfBlock = 15,
     kOpLiteral = 16,

@@ -75,14 +75,7 @@ int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabe
     unsigned longest = kMaxDeflateCodeLength;
     while (perLength[longest] == 0) --longest;
 
-    // Room left in the code space, counted in units of the current length.
-    int64_t left = int64_t(1) << shortest;
-    for (unsigned len = shortest; len < longest; ++len) {
-        left -= perLength[len];
-        if (left < 0) return kTableOversubscribed;
-        left <<= 1;
-    }
-    left -= perLength[longest];
+    const int64_t left = CodeSpaceLeft(perLength, shortest, longest);
     if (left < 0) return kTableOversubscribed;
     // A single code of length 1 counts as complete; its other bit is invalid.
     const bool single = longest == 1 && left != 0;
