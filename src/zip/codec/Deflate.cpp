@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "zip/codec/DeflateBlock.h"
 
@@ -60,6 +61,12 @@ constexpr int kLastFastLevel = 3;
 
 inline uint16_t Load16(const uint8_t* p) {
     uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
@@ -220,30 +227,30 @@ struct TDeflater::TState {
 
 namespace {
 
-// One entry's matching state; lives for one TDeflater::Run. TLink is the
-// links' type: uint16_t for levels 1-3, uint64_t for levels 4-9.
-template <typename TLink>
+// One entry's matching state; lives for one TDeflater::Run. Made for each
+// level, so that its limits are constants of the search. TLink is the links'
+// type: uint16_t for levels 1-3, uint64_t for levels 4-9.
+template <int kLevel>
 class TMatcher {
   public:
-    static constexpr bool kFourLinks = sizeof(TLink) == sizeof(uint64_t);
+    static constexpr bool kFourLinks = kLevel > kLastFastLevel;
+    using TLink = std::conditional_t<kFourLinks, uint64_t, uint16_t>;
+    static constexpr uint32_t kGoodLength = kLevelTable[kLevel].goodLength;
+    static constexpr uint32_t kLazyLimit = kLevelTable[kLevel].lazyLimit;
+    static constexpr int32_t kNiceLength = kLevelTable[kLevel].niceLength;
+    static constexpr uint32_t kChainLimit = kLevelTable[kLevel].chainLimit;
 
-    TMatcher(TMatchMemory& memory, TBlockEncoder& encoder, TCodecInput& source, int level)
+    TMatcher(TMatchMemory& memory, TBlockEncoder& encoder, TCodecInput& source)
         : window_(memory.window.get()),
           memory_(memory),
           links_(memory.Links<TLink>()),
           heads_(memory.heads.get()),
           encoder_(encoder),
-          source_(source) {
-        const TLevelRow& row = kLevelTable[level];
-        goodLength_ = row.goodLength;
-        lazyLimit_ = row.lazyLimit;
-        niceLength_ = row.niceLength;
-        chainLimit_ = row.chainLimit;
-    }
+          source_(source) {}
 
     // The heads must be all zero on entry (the owner clears them after each
     // entry).
-    int64_t Run(int level) {
+    int64_t Run() {
         const size_t first = source_.Read(window_, kFirstRead);
         if (first == 0) {
             endOfInput_ = true;
@@ -255,8 +262,7 @@ class TMatcher {
             hash_ = window_[0];
             hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
         }
-        (void)level;
-        if constexpr (kFourLinks)
+        if constexpr (kLevel > kLastFastLevel)
             return LazyLoop();
         else
             return FastLoop();
@@ -264,14 +270,18 @@ class TMatcher {
 
   private:
     // Adds the string at `pos` to its chain; returns the chain's previous head.
-    // `prefetch`: the next position's head is wanted after a search, which
-    // its load would otherwise wait for (on data without matches most of the
-    // time per byte); inside a match the next insert follows at once.
+    // `prefetch`: after a search, the next position's head candidate and
+    // the head of the one after are wanted, which their loads would otherwise
+    // wait for (on data without matches most of the time per byte); inside a
+    // match the next insert follows at once.
     template <bool prefetch = true>
     uint32_t Insert(uint32_t pos) {
         hash_ = ((hash_ << kHashShift) ^ window_[pos + 2]) & kHashMask;
-        if constexpr (prefetch)
-            __builtin_prefetch(heads_ + (((hash_ << kHashShift) ^ window_[pos + 3]) & kHashMask));
+        if constexpr (prefetch) {
+            const uint32_t next = ((hash_ << kHashShift) ^ window_[pos + 3]) & kHashMask;
+            __builtin_prefetch(heads_ + (((next << kHashShift) ^ window_[pos + 4]) & kHashMask));
+            __builtin_prefetch(window_ + heads_[next]);
+        }
         const uint16_t head = heads_[hash_];
         if constexpr (kFourLinks) {
             // The head's own links were set when it was inserted and stay as
@@ -291,8 +301,37 @@ class TMatcher {
         return head;
     }
 
-    bool CandidateInRange(uint32_t candidate) const {
-        return candidate != 0 && static_cast<uint16_t>(strStart_ - candidate) <= kMaxDistance;
+    // 1 when the chain's head `candidate` may be searched (computed without
+    // a branch).
+    uint32_t CandidateInRange(uint32_t candidate) const {
+        return static_cast<uint32_t>(candidate != 0) &
+               static_cast<uint32_t>(static_cast<uint16_t>(strStart_ - candidate) <= kMaxDistance);
+    }
+
+    // Levels 1-3: whether the walk from `candidate` can find a match, that
+    // is, whether one of the candidates it would test starts with the 3
+    // bytes at strStart_ (checked for the first four; past them, whether the
+    // chain goes on). Without branches: on data with few matches whether
+    // the chain goes on is a coin toss per position, which the walk's own
+    // branches would mispredict.
+    bool MayMatch(uint32_t candidate) const {
+        static_assert(!kFourLinks);
+        constexpr uint32_t kScreened = kChainLimit < 4 ? kChainLimit : 4;
+        const uint8_t* const window = window_;
+        const uint32_t wanted = Load32(window + strStart_) & 0xFFFFFF;
+        const uint32_t limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
+        uint32_t c = candidate;
+        uint32_t live = CandidateInRange(c);
+        uint32_t found = live & ((Load32(window + c) & 0xFFFFFF) == wanted);
+        if (found) return true;
+#pragma GCC unroll 4
+        for (uint32_t n = 1; n < kScreened; ++n) {
+            c = links_[c & kLinkMask];
+            live &= c > limit;
+            found |= live & ((Load32(window + c) & 0xFFFFFF) == wanted);
+        }
+        if constexpr (kChainLimit > kScreened) found |= live;
+        return found != 0;
     }
 
     // Walks the chain from `candidate`; returns the best length (at least
@@ -306,10 +345,8 @@ class TMatcher {
     uint32_t LongestMatch(uint32_t candidate) {
         const uint8_t* const window = window_;
         const TLink* const links = links_;
-        uint32_t chain = chainLimit_;
         uint32_t best = prevLength_;
         uint32_t bestStart = matchStart_;
-        if (prevLength_ >= goodLength_) chain >>= 2;
         const uint32_t limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
         const uint8_t* const scan = window + strStart_;
         const uint64_t scanHead = Load64(scan);
@@ -327,21 +364,28 @@ class TMatcher {
             if (length <= best) return false;
             bestStart = c;
             best = length;
-            if (static_cast<int32_t>(best) >= niceLength_) return true;
+            if (static_cast<int32_t>(best) >= kNiceLength) return true;
             headMask = HeadMask(best);
             scanEnd = Load16(scan + best - 1);
             windowAtEnd = window + best - 1;
             return false;
         };
         if constexpr (!kFourLinks) {
-            while (!test(candidate) && (candidate = links[candidate & kLinkMask]) > limit &&
-                   --chain != 0) {
+            // The greedy levels search before any match is pending, so with
+            // the level's whole chain limit: a fixed count, unrolled.
+            assert(prevLength_ < kGoodLength);
+#pragma GCC unroll 8
+            for (uint32_t n = 1; n <= kChainLimit; ++n) {
+                if (test(candidate) || n == kChainLimit) break;
+                candidate = links[candidate & kLinkMask];
+                if (candidate <= limit) break;
             }
             matchStart_ = bestStart;
             return best;
         }
         // Four candidates per load: the walk's dependent loads are what a
         // long chain waits on.
+        uint32_t chain = prevLength_ >= kGoodLength ? kChainLimit >> 2 : kChainLimit;
         for (;;) {
             if (test(candidate)) break;
             uint64_t next = links[candidate & kLinkMask];
@@ -376,7 +420,7 @@ class TMatcher {
             prevLength_ = matchLength;
             const uint32_t prevMatch = matchStart_;
             matchLength = kMinMatch - 1;
-            if (prevLength_ < lazyLimit_ && CandidateInRange(candidate)) {
+            if (prevLength_ < kLazyLimit && CandidateInRange(candidate)) {
                 matchLength = std::min(LongestMatch(candidate), lookahead_);
                 if (matchLength == kMinMatch &&
                     static_cast<uint16_t>(strStart_ - matchStart_) > kTooFar)
@@ -420,14 +464,14 @@ class TMatcher {
         prevLength_ = kMinMatch - 1;
         while (lookahead_ != 0) {
             if (lookahead_ >= kMinMatch) candidate = Insert(strStart_);
-            if (CandidateInRange(candidate))
+            if (MayMatch(candidate))
                 matchLength = std::min(LongestMatch(candidate), lookahead_);
             bool flush;
             if (matchLength >= kMinMatch) {
                 flush = encoder_.RecordMatch(strStart_ - matchStart_, matchLength - kMinMatch,
                                              BlockInput());
                 lookahead_ -= matchLength;
-                if (matchLength <= lazyLimit_) {
+                if (matchLength <= kLazyLimit) {
                     for (uint32_t n = matchLength - 1; n != 0; --n) Insert<false>(++strStart_);
                     ++strStart_;
                 } else {
@@ -505,11 +549,6 @@ class TMatcher {
     TBlockEncoder& encoder_;
     TCodecInput& source_;
 
-    uint32_t goodLength_;
-    uint32_t lazyLimit_;
-    int32_t niceLength_;
-    uint32_t chainLimit_;
-
     uint32_t strStart_ = 0;                // window index of the string being examined
     uint32_t lookahead_ = 0;               // valid bytes from strStart_ on
     uint32_t matchStart_ = 0;              // start of the best match of the last search
@@ -520,6 +559,18 @@ class TMatcher {
     uint64_t lastLinks_ = 0;               // and its links
     bool endOfInput_ = false;
 };
+
+template <int kLevel>
+int64_t RunAt(TMatchMemory& memory, TBlockEncoder& encoder, TCodecInput& source) {
+    return TMatcher<kLevel>(memory, encoder, source).Run();
+}
+
+int64_t RunLevel(TMatchMemory& memory, TBlockEncoder& encoder, TCodecInput& source, int level) {
+    using TRun = int64_t (*)(TMatchMemory&, TBlockEncoder&, TCodecInput&);
+    static constexpr TRun kRuns[] = {RunAt<1>, RunAt<2>, RunAt<3>, RunAt<4>, RunAt<5>,
+                                     RunAt<6>, RunAt<7>, RunAt<8>, RunAt<9>};
+    return kRuns[level - 1](memory, encoder, source);
+}
 
 }  // namespace
 
@@ -534,11 +585,7 @@ int64_t TDeflater::Run(TCodecInput& source, TCodecOutput& out, int level, TDefla
     state_->encoder.StartEntry(out, entry, level);
     int64_t written;
     try {
-        if (level <= kLastFastLevel) {
-            written = TMatcher<uint16_t>(state_->memory, state_->encoder, source, level).Run(level);
-        } else {
-            written = TMatcher<uint64_t>(state_->memory, state_->encoder, source, level).Run(level);
-        }
+        written = RunLevel(state_->memory, state_->encoder, source, level);
     } catch (...) {
         // An entry cut short leaves the window as a finished one does, or the
         // next entry's bytes would depend on this one.

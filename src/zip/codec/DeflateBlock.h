@@ -18,7 +18,6 @@ namespace nuva::deflate {
 
 inline constexpr uint32_t kMaxBlockSymbols = 32767;   // literals and matches per block
 inline constexpr uint32_t kSymbolBufferSize = 32768;  // places in each symbol buffer
-inline constexpr uint32_t kMaxBlockMatches = 32768;
 inline constexpr uint32_t kEstimateInterval = 4096;   // symbols between early-end checks
 inline constexpr uint32_t kOutputBufferSize = 16384;  // bytes collected before each write
 
@@ -146,11 +145,15 @@ class TBlockEncoder {
 
   private:
     bool EndBlockNow(int64_t inputSoFar) {
-        // Above level 2 a block also ends early, at every 4096th symbol, once
-        // it is clearly compressing well (few matches are not worth a new tree).
-        if (count_ % kEstimateInterval == 0 && level_ > 2 && EstimateSaysEnd(inputSoFar))
-            return true;
-        return count_ == kMaxBlockSymbols || matches_ == kMaxBlockMatches;
+        // One test per symbol: a count just past a multiple of 4096 (the
+        // early-end check) or just short of one (the block's last place)
+        // leads to the exact tests. A block ends at its last place; above
+        // level 2 it also ends early, at every 4096th symbol, once it is
+        // clearly compressing well (few matches are not worth a new tree).
+        static_assert((kMaxBlockSymbols + 1) % kEstimateInterval == 0);
+        if (((count_ + 1) & (kEstimateInterval - 1)) > 1) return false;
+        if (count_ == kMaxBlockSymbols) return true;
+        return count_ % kEstimateInterval == 0 && level_ > 2 && EstimateSaysEnd(inputSoFar);
     }
     // The early-end test: the block's size estimated with its distance
     // codes' extra bits is under half its input and matches are few.
