@@ -155,12 +155,13 @@ int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& 
     if (literalCount > kMaxLiteralCodes || distanceCount > kMaxDistanceCodes)
         return kInflateInvalidData;
 
+    // All the 3-bit lengths at once: they fail exactly when taking them one
+    // by one would.
     uint8_t clLengths[kCodeLengthCodes] = {};
-    for (unsigned i = 0; i < codeLengthCount; ++i) {
-        uint32_t v;
-        if (!in_.Take(3, v)) return kInflateInvalidData;
-        clLengths[kCodeLengthOrder[i]] = uint8_t(v);
-    }
+    if (!in_.Need(3 * codeLengthCount)) return kInflateInvalidData;
+    for (unsigned i = 0; i < codeLengthCount; ++i)
+        clLengths[kCodeLengthOrder[i]] = uint8_t((in_.bits_ >> (3 * i)) & 7);
+    in_.Drop(3 * codeLengthCount);
     // The root as wide as the longest code: no links, and each symbol asks
     // for just the bits its code may need.
     unsigned longest = 1;
@@ -174,38 +175,72 @@ int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& 
     const unsigned total = literalCount + distanceCount;
     const unsigned lookup = codeLengths.RootBits();
     const uint32_t* table = codeLengths.Entries();
+    const uint64_t lookupMask = (uint64_t(1) << lookup) - 1;
     unsigned i = 0;
     uint8_t last = 0;
+    // The bit input in locals (the stores into `lengths` would otherwise make
+    // the compiler reload it). While eight bytes are ahead a symbol and its
+    // extra bits (7 + 7) come from one refill unchecked; near the end the
+    // bits are asked for as before, so the stop is the same.
+    uint64_t bb = in_.bits_;
+    unsigned bc = in_.count_;
+    const uint8_t* next = in_.next_;
     while (i < total) {
-        if (!in_.Need(lookup)) return kInflateInvalidData;
-        uint32_t e = table[in_.Peek(lookup)];
-        if (e & kInflateEntrySpecial) return kInflateInvalidData;
-        in_.Drop(InflateEntryConsume(e));
-        unsigned symbol = InflateEntryValue(e);
+        uint32_t e;
+        unsigned symbol;
+        uint32_t v = 0;
+        if (in_.end_ - next >= 8) {
+            uint64_t word;
+            std::memcpy(&word, next, 8);
+            bb |= word << bc;
+            next += (63 - bc) >> 3;
+            bc |= 56;
+            e = table[bb & lookupMask];
+            if (e & kInflateEntrySpecial) return kInflateInvalidData;
+            bb >>= InflateEntryConsume(e);
+            bc -= InflateEntryConsume(e);
+            symbol = InflateEntryValue(e);
+            if (symbol >= 16) {
+                const unsigned n = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+                v = uint32_t(bb & ((uint32_t(1) << n) - 1));
+                bb >>= n;
+                bc -= n;
+            }
+        } else {
+            in_.bits_ = bb;
+            in_.count_ = bc;
+            in_.next_ = next;
+            if (!in_.Need(lookup)) return kInflateInvalidData;
+            e = table[in_.Peek(lookup)];
+            if (e & kInflateEntrySpecial) return kInflateInvalidData;
+            in_.Drop(InflateEntryConsume(e));
+            symbol = InflateEntryValue(e);
+            if (symbol >= 16 && !in_.Take(symbol == 16 ? 2 : symbol == 17 ? 3 : 7, v))
+                return kInflateInvalidData;
+            bb = in_.bits_;
+            bc = in_.count_;
+            next = in_.next_;
+        }
         if (symbol < 16) {
             lengths[i++] = last = uint8_t(symbol);
             continue;
         }
         unsigned repeat;
         uint8_t value;
-        uint32_t v;
         if (symbol == 16) {
-            if (!in_.Take(2, v)) return kInflateInvalidData;
             repeat = 3 + v;
             value = last;
-        } else if (symbol == 17) {
-            if (!in_.Take(3, v)) return kInflateInvalidData;
-            repeat = 3 + v;
-            value = last = 0;
         } else {
-            if (!in_.Take(7, v)) return kInflateInvalidData;
-            repeat = 11 + v;
+            repeat = (symbol == 17 ? 3 : 11) + v;
             value = last = 0;
         }
         if (i + repeat > total) return kInflateInvalidData;
         std::memset(lengths + i, value, repeat);
         i += repeat;
     }
+    in_.bits_ = bb;
+    in_.count_ = bc;
+    in_.next_ = next;
 
     r = BuildTable(literals, lengths, literalCount, TInflateAlphabet::kLiteralLength,
                    kLiteralRootBits);

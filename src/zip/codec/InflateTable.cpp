@@ -63,11 +63,27 @@ int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabe
                                 : alphabet == TInflateAlphabet::kDistance ? kTemplates.distance
                                                                           : kTemplates.codeLength;
 
-    unsigned perLength[kMaxDeflateCodeLength + 1] = {};
-    for (unsigned s = 0; s < count; ++s) {
-        if (lengths[s] > kMaxDeflateCodeLength) return kTableOversubscribed;  // never sent
-        ++perLength[lengths[s]];
+    // The lengths counted in four quarters at once, each with its own
+    // counters: a run of equal lengths then does not wait on one counter.
+    const unsigned quarter = count / 4;
+    unsigned perQuarter[4][kMaxDeflateCodeLength + 1] = {};
+    unsigned any = 0;
+    for (unsigned j = 0; j < quarter; ++j) {
+        for (unsigned k = 0; k < 4; ++k) {
+            const unsigned len = lengths[k * quarter + j];
+            any |= len;
+            ++perQuarter[k][len & kMaxDeflateCodeLength];
+        }
     }
+    for (unsigned s = 4 * quarter; s < count; ++s) {
+        any |= lengths[s];
+        ++perQuarter[3][lengths[s] & kMaxDeflateCodeLength];
+    }
+    if (any > kMaxDeflateCodeLength) return kTableOversubscribed;  // never sent
+    unsigned perLength[kMaxDeflateCodeLength + 1];
+    for (unsigned len = 0; len <= kMaxDeflateCodeLength; ++len)
+        perLength[len] = perQuarter[0][len] + perQuarter[1][len] + perQuarter[2][len] +
+                         perQuarter[3][len];
     if (perLength[0] == count) return kTableComplete;  // no codes: an empty table
 
     unsigned shortest = 1;
@@ -94,11 +110,22 @@ int TInflateTable::Build(const uint8_t* lengths, unsigned count, TInflateAlphabe
         code = (code + perLength[len - 1] * (len > 1)) << 1;
         firstCode[len] = code;
     }
+    // Sorted by quarters too: each quarter's symbols of a length follow those
+    // of the quarters before it. The unused symbols go after all the codes,
+    // which spares a branch per symbol.
     uint16_t sorted[kMaxSymbols];
-    unsigned fill[kMaxDeflateCodeLength + 1];
-    std::memcpy(fill, start, sizeof fill);
-    for (unsigned s = 0; s < count; ++s)
-        if (lengths[s]) sorted[fill[lengths[s]]++] = uint16_t(s);
+    unsigned fill[4][kMaxDeflateCodeLength + 1];
+    for (unsigned len = 0; len <= kMaxDeflateCodeLength; ++len) {
+        fill[0][len] = len > 0 ? start[len] : start[kMaxDeflateCodeLength + 1];
+        for (unsigned k = 1; k < 4; ++k) fill[k][len] = fill[k - 1][len] + perQuarter[k - 1][len];
+    }
+    for (unsigned j = 0; j < quarter; ++j) {
+        for (unsigned k = 0; k < 4; ++k) {
+            const unsigned s = k * quarter + j;
+            sorted[fill[k][lengths[s]]++] = uint16_t(s);
+        }
+    }
+    for (unsigned s = 4 * quarter; s < count; ++s) sorted[fill[3][lengths[s]]++] = uint16_t(s);
 
     const unsigned root = rootBits;
     const size_t rootSize = size_t(1) << root;
