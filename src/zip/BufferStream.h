@@ -99,7 +99,7 @@ struct TFileHolder {
 };
 }  // namespace detail
 
-// A file opened by name behind a buffer (8192 bytes in every use here). Open
+// A file opened by name behind a buffer. Open
 // failures are the platform file stream's EFOpenError / EFCreateError. Flush
 // to disk on destruction happens only when asked and the mode allows writing.
 class TBufferedFileStream : private detail::TFileHolder, public TBufferStream {

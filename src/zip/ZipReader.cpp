@@ -25,7 +25,7 @@ namespace nuva {
 namespace {
 
 constexpr int64_t kArchiveBufferSize = 65536;  // bytes: an archive of small entries in few reads
-constexpr int64_t kFileBufferSize = 8192;      // bytes, output files
+constexpr int64_t kFileBufferSize = 65536;     // bytes, output files: few system calls
 constexpr int64_t kChunkSize = 32768;          // bytes of compressed data per read
 constexpr int64_t kScanPumpInterval = 10240;   // bytes scanned between message pumps
 constexpr int64_t kExeStubSkip = 14000;        // bytes of a self-extractor stub

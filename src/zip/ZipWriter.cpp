@@ -1,4 +1,4 @@
-// The writer puts every record through one buffered output (8192 bytes). Per
+// The writer puts every record through one buffered output (65536 bytes). Per
 // file: the local header with provisional values, the data (stored in 32768
 // byte chunks or deflated), then a seek back to write the local header again
 // with the final CRC, sizes, method and flags. Record layouts: ZipFormat.cpp.
@@ -16,7 +16,7 @@ namespace nuva {
 
 namespace {
 
-constexpr int64_t kFileBufferSize = 8192;   // bytes, the streams of packed files
+constexpr int64_t kFileBufferSize = 65536;  // bytes, the streams of packed files
 constexpr int64_t kArchiveBufferSize = 65536;  // bytes, the archive written
 constexpr int64_t kCopyChunk = 32768;       // bytes per stored or copied chunk
 constexpr int64_t kMaxOffset = 0xFFFFFFFF;  // the 32-bit offset fields

@@ -17,7 +17,7 @@ TEST(ZipReaderFault, FullDiskRaisesCantWriteAndDeletesThePartialFile) {
         const char* what;
     } cases[] = {
         {100, "only the final flush fails"},
-        {20000, "a flush while writing fails"},
+        {200000, "a flush while writing fails"},
     };
     for (const auto& c : cases) {
         test::TTempDir dir;
