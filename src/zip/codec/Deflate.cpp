@@ -334,6 +334,36 @@ class TMatcher {
         return found != 0;
     }
 
+    // Levels 4-9: whether the walk from `candidate` can find a match longer
+    // than prevLength_: whether one of the first candidates it would test
+    // passes its first test, or the chain goes on past them. Without
+    // branches after the first candidate, for the reason MayMatch gives.
+    bool MayBeat(uint32_t candidate) const {
+        static_assert(kFourLinks);
+        const uint8_t* const window = window_;
+        const uint32_t best = prevLength_;
+        const uint32_t chain = prevLength_ >= kGoodLength ? kChainLimit >> 2 : kChainLimit;
+        const uint32_t limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
+        const uint8_t* const scan = window + strStart_;
+        const uint64_t scanHead = Load64(scan);
+        const uint64_t headMask = HeadMask(best);
+        const uint16_t scanEnd = Load16(scan + best - 1);
+        auto passes = [&](uint32_t c) -> uint32_t {
+            return ((((Load64(window + c) ^ scanHead) & headMask) |
+                     static_cast<uint16_t>(Load16(window + c + best - 1) ^ scanEnd)) == 0);
+        };
+        uint32_t live = CandidateInRange(candidate);
+        if (live & passes(candidate)) return true;
+        const uint64_t next = links_[candidate & kLinkMask];
+        const uint32_t c2 = static_cast<uint32_t>(next & 0xFFFF);
+        const uint32_t c3 = static_cast<uint32_t>((next >> 16) & 0xFFFF);
+        live &= (c2 > limit) & (chain > 1);
+        uint32_t found = live & passes(c2);
+        live &= (c3 > limit) & (chain > 2);
+        found |= live & passes(c3);
+        return (found | (live & (chain > 3))) != 0;
+    }
+
     // Walks the chain from `candidate`; returns the best length (at least
     // prevLength_) and sets matchStart_ when it found a longer one. The
     // length may count bytes past the lookahead; callers clamp it.
@@ -420,7 +450,7 @@ class TMatcher {
             prevLength_ = matchLength;
             const uint32_t prevMatch = matchStart_;
             matchLength = kMinMatch - 1;
-            if (prevLength_ < kLazyLimit && CandidateInRange(candidate)) {
+            if (prevLength_ < kLazyLimit && MayBeat(candidate)) {
                 matchLength = std::min(LongestMatch(candidate), lookahead_);
                 if (matchLength == kMinMatch &&
                     static_cast<uint16_t>(strStart_ - matchStart_) > kTooFar)
