@@ -11,14 +11,16 @@
 //
 // Speed: the tables (InflateTable.h) give a symbol's kind, value and the
 // bits of its code and extra bits in one lookup. The bit buffer is 64 bits
-// wide and refilled with one unaligned load, which leaves 56..63 bits: enough
-// for three literals (3 x 15) or one length and distance with their extra
-// bits (15 + 5 + 15 + 13 = 48). The main loop runs without end checks while
-// kFastInputMargin input bytes and room for three literals before the flush
-// point remain; near either end a careful loop takes one symbol at a time.
-// Both stop at exactly the same points for damaged or truncated input (see
-// Codes). The window keeps its history contiguous before the current piece,
-// so a match never wraps and is copied in 8-, 16- or 32-byte words.
+// wide and refilled with one unaligned load, which leaves 56..63 bits counted
+// and all 64 good: enough for three literals (3 x 15) and the next lookup, or
+// two literals and a length (2 x 15 + 15 + 5) and the distance lookup; the
+// distance is taken after one more refill. The main loop runs without end
+// checks while kFastInputMargin input bytes and room for three literals
+// before the flush point remain; near either end a careful loop takes one
+// symbol at a time. Both stop at exactly the same points for damaged or
+// truncated input (see Codes). The window keeps its history contiguous
+// before the current piece, so a match never wraps and is copied in 8-, 16-
+// or 32-byte words.
 #include "zip/codec/Inflate.h"
 
 #include <algorithm>
@@ -99,6 +101,11 @@ bool HaveBmi2() {
     return have;
 }
 #endif
+
+// The low `n` bits of `v` (n < 64).
+__attribute__((always_inline)) inline uint64_t LowBits(uint64_t v, unsigned n) {
+    return v & ((uint64_t(1) << n) - 1);
+}
 
 class TBlockDecoder {
   public:
@@ -251,7 +258,7 @@ int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& 
 }
 
 // Copies a match of `length` (3..258) bytes from `distance` back; the caller
-// checked the distance. Writes whole words and so may write up to 31 bytes
+// checked the distance. Writes whole words and so may write up to 61 bytes
 // past the end (the window's slack); each word reads only bytes written
 // before it.
 __attribute__((always_inline)) inline uint8_t* CopyMatch(uint8_t* out, size_t distance,
@@ -259,12 +266,16 @@ __attribute__((always_inline)) inline uint8_t* CopyMatch(uint8_t* out, size_t di
     uint8_t* const end = out + length;
     const uint8_t* src = out - distance;
     if (distance >= 16) {
-        // Most matches are short: one 16-byte word, then whole words of the
-        // widest size the distance allows.
+        // Most matches are short: four 16-byte words cover them without a
+        // test on the length (which the processor often guesses wrong), then
+        // whole words of the widest size the distance allows.
         std::memcpy(out, src, 16);
-        if (length <= 16) return end;
-        out += 16;
-        src += 16;
+        std::memcpy(out + 16, src + 16, 16);
+        std::memcpy(out + 32, src + 32, 16);
+        std::memcpy(out + 48, src + 48, 16);
+        if (length <= 64) return end;
+        out += 64;
+        src += 64;
         if (distance >= 32) {
             do {
                 std::memcpy(out, src, 32);
@@ -340,6 +351,8 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
     const uint32_t* const dt = distances.Empty() ? kNoDistances.entries : distances.Entries();
     constexpr uint64_t dmask = (uint64_t(1) << kDistanceRootBits) - 1;
 
+    // The bit count: its low byte is the number of bits in bb (at most 63);
+    // what lies above is not looked at, so an entry is subtracted whole.
     uint64_t bb = in_.bits_;
     unsigned bc = in_.count_;
     const uint8_t* next = in_.next_;
@@ -352,25 +365,40 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
     auto refill = [&] {
         uint64_t word;
         std::memcpy(&word, next, 8);
-        bb |= word << bc;
-        next += (63 - bc) >> 3;
+        bb |= word << (bc & 63);
+        next += (~bc >> 3) & 7;
         bc |= 56;
     };
     auto consume = [&](uint32_t e) {
         bb >>= InflateEntryConsume(e);
-        bc -= InflateEntryConsume(e);
+        bc -= e;
     };
-
-    auto fastRoom = [&] {
-        return end - next >= kFastInputMargin && size_t(flushPoint - out) > kFastLiterals;
+    // A length's or distance's extra bits: those the entry consumes above its
+    // code (such an entry has no flag bits, so bits 8-13 are the code length).
+    auto extra = [&](uint32_t e) -> size_t {
+        return size_t(LowBits(bb, InflateEntryConsume(e)) >> ((e >> 8) & 63));
+    };
+    auto flush = [&] {
+        window_.out = out;
+        window_.FlushIfFull();
+        out = window_.out;
+        flushPoint = window_.FlushPoint();
+        lowest = window_.lowest;
     };
 
     for (;;) {
         uint32_t e;
-        if (fastRoom()) {
-            // Each symbol starts with at least 56 bits in hand and its root
-            // entry already looked up: the lookup for the symbol after a match
-            // is made before the match is copied, so the two overlap.
+        if (end - next >= kFastInputMargin && size_t(flushPoint - out) > kFastLiterals) {
+            // A refill leaves 64 good bits in bb (56..63 of them counted, the
+            // rest the start of the next byte), and a lookup may use any of
+            // them: so each lookup is made before the refill that follows it
+            // and does not wait for the load. Each pass starts refilled, with
+            // the next symbol's root entry looked up. Between two refills: up
+            // to three literals (45 bits) and the next lookup (10); or two
+            // literals, a length (30 + 20) and the distance lookup (8); or a
+            // distance (28) and the next lookup.
+            const uint8_t* const inLimit = end - kFastInputMargin;
+            uint8_t* const outLimit = flushPoint - kFastLiterals;
             refill();
             e = lt[bb & lmask];
             do {
@@ -385,23 +413,21 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
                         if (e & kInflateEntryLiteral) {
                             consume(e);
                             *out++ = uint8_t(InflateEntryValue(e));
-                            e = lt[bb & lmask];  // at least 11 bits remain: a whole root index
+                            e = lt[bb & lmask];
                             refill();
                             continue;
                         }
                     }
-                    refill();  // the looked-up entry stays valid: refilling adds higher bits only
                 }
                 if (e & kInflateEntrySpecial) {
                     if (e & kInflateEntryLink) {
                         consume(e);
-                        e = lt[InflateEntryValue(e) +
-                               (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                        e = lt[InflateEntryValue(e) + LowBits(bb, InflateEntryCodeBits(e))];
                         if (e & kInflateEntryLiteral) {
                             consume(e);
                             *out++ = uint8_t(InflateEntryValue(e));
-                            refill();
                             e = lt[bb & lmask];
+                            refill();
                             continue;
                         }
                     }
@@ -414,45 +440,38 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
                     }
                 }
                 {
-                    const uint64_t lengthBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
-                    const size_t length =
-                        InflateEntryValue(e) + size_t(lengthBits >> InflateEntryCodeBits(e));
+                    const size_t length = InflateEntryValue(e) + extra(e);
                     consume(e);
                     e = dt[bb & dmask];
+                    refill();
                     if (e & kInflateEntrySpecial) {
                         if (!(e & kInflateEntryLink)) goto done;
                         consume(e);
-                        e = dt[InflateEntryValue(e) +
-                               (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                        e = dt[InflateEntryValue(e) + LowBits(bb, InflateEntryCodeBits(e))];
                         if (e & kInflateEntrySpecial) goto done;
                     }
-                    const uint64_t distanceBits =
-                        bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
-                    const size_t distance =
-                        InflateEntryValue(e) + size_t(distanceBits >> InflateEntryCodeBits(e));
+                    const size_t distance = InflateEntryValue(e) + extra(e);
                     consume(e);
-                    if (distance > size_t(out - lowest))
-                        goto done;  // before the entry's first byte
+                    if (distance > size_t(out - lowest)) goto done;  // before the entry's first byte
+                    e = lt[bb & lmask];
                     // At most two refills of 7 bytes since the margin was checked: 8 remain.
                     refill();
-                    e = lt[bb & lmask];
                     out = CopyMatch(out, distance, length);
-                    if (out >= flushPoint) {
-                        window_.out = out;
-                        window_.FlushIfFull();
-                        out = window_.out;
-                        flushPoint = window_.FlushPoint();
-                        lowest = window_.lowest;
-                    }
                 }
-            } while (fastRoom());
+            } while (out < outLimit && next < inLimit);
+            // Both ends again from the limits, so that the loop keeps fewer
+            // values in registers.
+            end = inLimit + kFastInputMargin;
+            flushPoint = outLimit + kFastLiterals;
+            // Only a match reaches the flush point here.
+            if (out >= flushPoint) flush();
             continue;
         } else {
             if (end - next >= 8) {
                 refill();
             } else {
                 in_.bits_ = bb;
-                in_.count_ = bc;
+                in_.count_ = bc & 0xFF;
                 in_.next_ = next;
                 bool ok;
                 if (in_.CanRefillFast()) {
@@ -479,8 +498,7 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
         if (e & kInflateEntrySpecial) {
             if (e & kInflateEntryLink) {
                 consume(e);
-                e = lt[InflateEntryValue(e) +
-                       (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                e = lt[InflateEntryValue(e) + LowBits(bb, InflateEntryCodeBits(e))];
                 if (e & kInflateEntryLiteral) {
                     consume(e);
                     *out++ = uint8_t(InflateEntryValue(e));
@@ -496,37 +514,26 @@ inline int TBlockDecoder::CodesLoop(const TInflateTable& literals, const TInflat
             }
         }
         {
-            const uint64_t lengthBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
-            const size_t length =
-                InflateEntryValue(e) + size_t(lengthBits >> InflateEntryCodeBits(e));
+            const size_t length = InflateEntryValue(e) + extra(e);
             consume(e);
             e = dt[bb & dmask];
             if (e & kInflateEntrySpecial) {
                 if (!(e & kInflateEntryLink)) break;
                 consume(e);
-                e = dt[InflateEntryValue(e) +
-                       (bb & ((uint64_t(1) << InflateEntryCodeBits(e)) - 1))];
+                e = dt[InflateEntryValue(e) + LowBits(bb, InflateEntryCodeBits(e))];
                 if (e & kInflateEntrySpecial) break;
             }
-            const uint64_t distanceBits = bb & ((uint64_t(1) << InflateEntryConsume(e)) - 1);
-            const size_t distance =
-                InflateEntryValue(e) + size_t(distanceBits >> InflateEntryCodeBits(e));
+            const size_t distance = InflateEntryValue(e) + extra(e);
             consume(e);
             if (distance > size_t(out - lowest)) break;  // before the entry's first byte
             out = CopyMatch(out, distance, length);
         }
     symbolDone:
-        if (out >= flushPoint) {
-            window_.out = out;
-            window_.FlushIfFull();
-            out = window_.out;
-            flushPoint = window_.FlushPoint();
-            lowest = window_.lowest;
-        }
+        if (out >= flushPoint) flush();
     }
 done:
     in_.bits_ = bb;
-    in_.count_ = bc;
+    in_.count_ = bc & 0xFF;
     in_.next_ = next;
     window_.out = out;
     return result;
