@@ -185,52 +185,11 @@ int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& 
     const uint64_t lookupMask = (uint64_t(1) << lookup) - 1;
     unsigned i = 0;
     uint8_t last = 0;
-    // The bit input in locals (the stores into `lengths` would otherwise make
-    // the compiler reload it). While eight bytes are ahead a symbol and its
-    // extra bits (7 + 7) come from one refill unchecked; near the end the
-    // bits are asked for as before, so the stop is the same.
-    uint64_t bb = in_.bits_;
-    unsigned bc = in_.count_;
-    const uint8_t* next = in_.next_;
-    while (i < total) {
-        uint32_t e;
-        unsigned symbol;
-        uint32_t v = 0;
-        if (in_.end_ - next >= 8) {
-            uint64_t word;
-            std::memcpy(&word, next, 8);
-            bb |= word << bc;
-            next += (63 - bc) >> 3;
-            bc |= 56;
-            e = table[bb & lookupMask];
-            if (e & kInflateEntrySpecial) return kInflateInvalidData;
-            bb >>= InflateEntryConsume(e);
-            bc -= InflateEntryConsume(e);
-            symbol = InflateEntryValue(e);
-            if (symbol >= 16) {
-                const unsigned n = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-                v = uint32_t(bb & ((uint32_t(1) << n) - 1));
-                bb >>= n;
-                bc -= n;
-            }
-        } else {
-            in_.bits_ = bb;
-            in_.count_ = bc;
-            in_.next_ = next;
-            if (!in_.Need(lookup)) return kInflateInvalidData;
-            e = table[in_.Peek(lookup)];
-            if (e & kInflateEntrySpecial) return kInflateInvalidData;
-            in_.Drop(InflateEntryConsume(e));
-            symbol = InflateEntryValue(e);
-            if (symbol >= 16 && !in_.Take(symbol == 16 ? 2 : symbol == 17 ? 3 : 7, v))
-                return kInflateInvalidData;
-            bb = in_.bits_;
-            bc = in_.count_;
-            next = in_.next_;
-        }
+    // A length, or a run of them; false when the run goes past the end.
+    auto put = [&](unsigned symbol, uint32_t v) {
         if (symbol < 16) {
             lengths[i++] = last = uint8_t(symbol);
-            continue;
+            return true;
         }
         unsigned repeat;
         uint8_t value;
@@ -241,9 +200,57 @@ int TBlockDecoder::ReadDynamicTables(TInflateTable& codeLengths, TInflateTable& 
             repeat = (symbol == 17 ? 3 : 11) + v;
             value = last = 0;
         }
-        if (i + repeat > total) return kInflateInvalidData;
+        if (i + repeat > total) return false;
         std::memset(lengths + i, value, repeat);
         i += repeat;
+        return true;
+    };
+    // The bit input in locals (the stores into `lengths` would otherwise make
+    // the compiler reload it). While eight bytes are ahead one refill serves
+    // three symbols with their extra bits (3 x (7 + 7) bits) unchecked; near
+    // the end the bits are asked for as before, so the stop is the same.
+    uint64_t bb = in_.bits_;
+    unsigned bc = in_.count_;
+    const uint8_t* next = in_.next_;
+    while (i < total) {
+        if (in_.end_ - next >= 8) {
+            uint64_t word;
+            std::memcpy(&word, next, 8);
+            bb |= word << bc;
+            next += (63 - bc) >> 3;
+            bc |= 56;
+            for (unsigned k = 0; k < 3 && i < total; ++k) {
+                const uint32_t e = table[bb & lookupMask];
+                if (e & kInflateEntrySpecial) return kInflateInvalidData;
+                bb >>= InflateEntryConsume(e);
+                bc -= InflateEntryConsume(e);
+                const unsigned symbol = InflateEntryValue(e);
+                uint32_t v = 0;
+                if (symbol >= 16) {
+                    const unsigned n = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+                    v = uint32_t(bb & ((uint32_t(1) << n) - 1));
+                    bb >>= n;
+                    bc -= n;
+                }
+                if (!put(symbol, v)) return kInflateInvalidData;
+            }
+            continue;
+        }
+        in_.bits_ = bb;
+        in_.count_ = bc;
+        in_.next_ = next;
+        if (!in_.Need(lookup)) return kInflateInvalidData;
+        const uint32_t e = table[in_.Peek(lookup)];
+        if (e & kInflateEntrySpecial) return kInflateInvalidData;
+        in_.Drop(InflateEntryConsume(e));
+        const unsigned symbol = InflateEntryValue(e);
+        uint32_t v = 0;
+        if (symbol >= 16 && !in_.Take(symbol == 16 ? 2 : symbol == 17 ? 3 : 7, v))
+            return kInflateInvalidData;
+        bb = in_.bits_;
+        bc = in_.count_;
+        next = in_.next_;
+        if (!put(symbol, v)) return kInflateInvalidData;
     }
     in_.bits_ = bb;
     in_.count_ = bc;
