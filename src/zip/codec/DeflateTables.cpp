@@ -1,30 +1,8 @@
 #include "zip/codec/DeflateTables.h"
 
+#include "zip/codec/HuffmanTable.h"
+
 namespace nuva::deflate {
-
-namespace {
-
-// Every byte value with its bits in reverse order.
-struct TByteReversal {
-    uint8_t reversed[256];
-    constexpr TByteReversal() : reversed() {
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned r = 0;
-            for (unsigned bit = 0; bit < 8; ++bit) r |= ((b >> bit) & 1) << (7 - bit);
-            reversed[b] = static_cast<uint8_t>(r);
-        }
-    }
-};
-constexpr TByteReversal kByteReversal;
-
-}  // namespace
-
-uint16_t ReverseBits(unsigned code, unsigned length) {
-    // All 16 bits reversed, then the low `length` of them moved down.
-    const unsigned all = (static_cast<unsigned>(kByteReversal.reversed[code & 0xFF]) << 8) |
-                         kByteReversal.reversed[(code >> 8) & 0xFF];
-    return static_cast<uint16_t>(all >> (16 - length));
-}
 
 void AssignCanonicalCodes(TCode* codes, int maxCode, const uint16_t* lengthCounts) {
     uint16_t next[kMaxCodeBits + 1];
@@ -37,7 +15,7 @@ void AssignCanonicalCodes(TCode* codes, int maxCode, const uint16_t* lengthCount
     for (int n = 0; n <= maxCode; ++n) {
         unsigned length = codes[n].length;
         if (length == 0) continue;
-        codes[n].code = ReverseBits(next[length]++, length);
+        codes[n].code = static_cast<uint16_t>(ReverseCodeBits(next[length]++, length));
     }
 }
 
@@ -76,7 +54,7 @@ TStaticTables BuildStaticTables() {
         ++counts[length];
     }
     AssignCanonicalCodes(t.fixedLitLen, kFixedLitLenCodes - 1, counts);
-    for (int n = 0; n < kDistanceCodes; ++n) t.fixedDistance[n] = {ReverseBits(n, 5), 5};
+    for (int n = 0; n < kDistanceCodes; ++n) t.fixedDistance[n] = {static_cast<uint16_t>(ReverseCodeBits(n, 5)), 5};
     return t;
 }
 

@@ -56,9 +56,6 @@ inline unsigned DistanceCode(const TStaticTables& t, unsigned distanceMinus1) {
                                 : t.distanceCode[256 + (distanceMinus1 >> 7)];
 }
 
-// Reverses the lowest `length` bits of `code` (length 0..16).
-uint16_t ReverseBits(unsigned code, unsigned length);
-
 // Canonical codes from code lengths: assigns tree codes 0..maxCode their
 // bit-reversed codes; `lengthCounts[b]` is how many codes have length b.
 void AssignCanonicalCodes(TCode* codes, int maxCode, const uint16_t* lengthCounts);

@@ -41,9 +41,9 @@ struct TByteReversal {
 inline constexpr TByteReversal kByteReversal;
 }  // namespace detail
 
-// The low `length` bits (at most 16) of `code` in reverse order: the stream
-// sends a code's most significant bit first, and table indexes take the
-// first bit lowest.
+// The low `length` bits (0 to 16) of `code` in reverse order: the stream
+// sends a code's most significant bit first, while the bit writer and the
+// decoding tables' indexes take the first bit lowest.
 inline unsigned ReverseCodeBits(unsigned code, unsigned length) {
     unsigned r = (unsigned(detail::kByteReversal.table[code & 0xFF]) << 8) |
                  detail::kByteReversal.table[(code >> 8) & 0xFF];
