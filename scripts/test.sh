@@ -190,9 +190,13 @@ done
 # Most business applications are 32-bit: the i686 library is the product for
 # most users. Where this machine runs 32-bit programs (probed with a
 # three-instruction static program), the i686 suite runs under 32-bit Wine
-# (wine32:i386, installed when missing) in a 32-bit prefix, and the library
-# is installed as a 32-bit host installs it; elsewhere those three checks
-# are counted as skipped.
+# in a 32-bit prefix, and the library is installed as a 32-bit host installs
+# it. The 32-bit Wine is the distribution's multiarch package where it is or
+# can be installed, else a pure i386 userland (scripts/i386-root.sh, made once
+# and kept outside the tree) entered with chroot, with the tree, ../shared
+# and /tmp mounted at the same paths and every mount undone on every way out.
+# Only a kernel that refuses 32-bit programs makes the tier "skipped"; a tier
+# that could have run and did not fails, with its cause.
 runs_32bit() {
   local probe
   probe=$(mktemp -d) || return 1
@@ -203,20 +207,73 @@ runs_32bit() {
   rm -rf "$probe"
   return $rc
 }
-ensure_wine32() {
-  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+i386_root=$(bash scripts/i386-root.sh path)
+wine32_mode=      # host: wine32:i386 installed; chroot: the i386 userland
+wine32_why=
+multiarch_wine32() {
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "installing wine32:i386"
-  $sudo dpkg --add-architecture i386 && $sudo apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+  local added=0
+  dpkg --print-foreign-architectures | grep -qx i386 || { $sudo dpkg --add-architecture i386 && added=1; }
+  if $sudo apt-get update -qq >build/wine32.apt.log 2>&1 &&
+     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine32:i386 \
+       >>build/wine32.apt.log 2>&1; then
+    return 0
+  fi
+  # Leave the host's package lists as they were: an i386 index that does not
+  # download would make every later apt-get update fail.
+  if [ $added = 1 ]; then
+    $sudo dpkg --remove-architecture i386 2>/dev/null && $sudo apt-get update -qq >/dev/null 2>&1
+  fi
+  return 1
+}
+ensure_wine32() {
+  if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' &&
+     [ -x /usr/lib/wine/wine ]; then
+    wine32_mode=host; return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    wine32_why="32-bit Wine is not installed, and installing it needs root"; return 1
+  fi
+  if [ ! -f "$i386_root/.complete" ]; then
+    echo "installing 32-bit Wine (wine32:i386)"
+    if multiarch_wine32 && [ -x /usr/lib/wine/wine ]; then wine32_mode=host; return 0; fi
+    echo "wine32:i386 does not install here ($(grep -m1 -E '^(E|W):' build/wine32.apt.log)); making an i386 userland"
+  fi
+  if bash scripts/i386-root.sh ensure; then
+    wine32_mode=chroot; return 0
+  fi
+  wine32_why="neither wine32:i386 nor the i386 userland at $i386_root could be installed"
+  return 1
+}
+wine32_cleanup() {
+  [ "$wine32_mode" = chroot ] && bash scripts/i386-root.sh umount
+  wine32_mode=
+}
+# wineserver of the 32-bit prefix, where its Wine lives.
+wineserver32() {
+  if [ "$wine32_mode" = chroot ]; then
+    WINEPREFIX="$prefix32" timeout 30 chroot "$i386_root" /usr/lib/wine/wineserver "$@"
+  else
+    WINEPREFIX="$prefix32" timeout 30 wineserver "$@"
+  fi
 }
 win32_tree=
 if [ $built_win32 = 1 ] && runs_32bit; then
   note "32-bit tier: the i686 build under 32-bit Wine"
-  if ensure_wine32 && [ -x /usr/lib/wine/wine ]; then
+  tier_start=$SECONDS
+  if ensure_wine32; then
+    if [ "$wine32_mode" = chroot ]; then
+      trap 'wine32_cleanup' EXIT
+      trap 'wine32_cleanup; exit 130' INT TERM
+      mounts=("$root")
+      [ -d "$shared" ] && mounts+=("$shared")
+      bash scripts/i386-root.sh mount "${mounts[@]}"
+      export NUVA_WINE_CHROOT="$i386_root"
+      echo "32-bit Wine from the i386 userland at $i386_root"
+    fi
     prefix32="$root/build/win32/wineprefix"
-    WINEPREFIX="$prefix32" timeout 30 wineserver -k >/dev/null 2>&1
+    wineserver32 -k >/dev/null 2>&1
     rm -rf "$prefix32"
     NUVA_WINE_TIMEOUT=300 build/win32/wine-run.sh wineboot -i >/dev/null 2>&1
     # Its cases are counted with the others' below.
@@ -224,17 +281,22 @@ if [ $built_win32 = 1 ] && runs_32bit; then
     grep -E 'tests passed|tests failed' build/win32.test.log
     win32_tree=build/win32
     com_host_checks win32 i686
-    WINEPREFIX="$prefix32" wineserver -k >/dev/null 2>&1 || true
+    wineserver32 -k >/dev/null 2>&1 || true
+    unset NUVA_WINE_CHROOT
+    wine32_cleanup
+    trap - EXIT INT TERM
+    echo "32-bit tier: $((SECONDS - tier_start)) s"
   else
-    check_failed "32-bit programs run here, but wine32:i386 could not be installed"
+    check_failed "32-bit programs run here, but the 32-bit tier could not run: $wine32_why"
     extra_failed=$((extra_failed + 2))
   fi
-else
-  reason="this machine does not run 32-bit programs"
-  [ $built_win32 = 1 ] || reason="the win32 build failed"
-  echo "skipped: $reason: the i686 test suites, the 32-bit regsvr32 and the 32-bit"
-  echo "         nuva send --com did not run"
+elif [ $built_win32 = 1 ]; then
+  echo "skipped: this machine's kernel does not run 32-bit programs: the i686 test suites,"
+  echo "         the 32-bit regsvr32 and the 32-bit nuva send --com did not run"
   extra_skipped=$((extra_skipped + 3))
+else
+  check_failed "the 32-bit tier could not run: the win32 build failed"
+  extra_failed=$((extra_failed + 2))
 fi
 
 # Count test cases over the suites from the GoogleTest XML reports, plus the
