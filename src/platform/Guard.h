@@ -6,9 +6,9 @@
 // Windows (i686 and x86-64): the call runs under a structured-exception
 // frame of its own. An exception raised inside it that nothing inside
 // handles makes the system unwind every frame in between (their own
-// structured-exception handlers run; C++ objects in frames of this
-// compiler's code are not destroyed) and the call returns false with the
-// exception's code. This compiler's own C++ exceptions are not structured
+// structured-exception handlers run; that C++ objects in frames of this
+// compiler's code are destroyed is not to be relied on: keep none there)
+// and the call returns false with the exception's code. This compiler's own C++ exceptions are not structured
 // exceptions on i686 (DWARF-2 unwinding) and pass through untouched on
 // x86-64 (where they are: codes 0x20474343-0x22474343), so they keep their
 // C++ meaning.
