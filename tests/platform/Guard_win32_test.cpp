@@ -72,5 +72,25 @@ TEST(GuardedCall, ManyRaisesLeaveTheChainAsItWas) {
     EXPECT_EQ(raised.code, static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
 }
 
+#if defined(__x86_64__)
+// On x86-64 this compiler's C++ exceptions are structured exceptions too
+// (code 0x20474343): the guard's frame must let them go by to the C++
+// handler above it, not take them for a raise.
+TEST(GuardedCall, OnX64ACppExceptionThrownStraightThroughTheFrameIsNotTakenForARaise) {
+    TStructuredException raised;
+    bool returned = true;
+    try {
+        returned = GuardedCall([](void*) { throw std::runtime_error("through the frame"); },
+                               nullptr, &raised);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "through the frame");
+    }
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(raised.code, 0u);
+    EXPECT_TRUE(GuardedCall([] {}, &raised));
+}
+#endif
+
 }  // namespace
 }  // namespace nuva
