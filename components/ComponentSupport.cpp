@@ -150,11 +150,20 @@ HRESULT TDispatchObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, 
     if (!names || !ids) return FailWithoutErrorInfo(E_INVALIDARG);
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     if (names[0]) {
-        for (size_t m = 0; m < members_.size(); ++m) {
-            if (NameEquals(names[0], members_[m].name) && Answers(members_[m])) {
-                ids[0] = static_cast<DISPID>(m + 1);
-                break;
+        // Answers() is the object's own code: nothing of it may leave.
+        try {
+            for (size_t m = 0; m < members_.size(); ++m) {
+                if (NameEquals(names[0], members_[m].name) && Answers(members_[m])) {
+                    ids[0] = static_cast<DISPID>(m + 1);
+                    break;
+                }
             }
+        } catch (const std::bad_alloc&) {
+            ids[0] = DISPID_UNKNOWN;
+            return FailWithoutErrorInfo(E_OUTOFMEMORY);
+        } catch (...) {
+            ids[0] = DISPID_UNKNOWN;
+            return FailWithoutErrorInfo(E_UNEXPECTED);
         }
     }
     // Parameter names are never resolved: calls are positional.
@@ -169,8 +178,14 @@ HRESULT TDispatchObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPAR
         return FailWithoutErrorInfo(DISP_E_MEMBERNOTFOUND);
     const TMember& member = members_[static_cast<size_t>(id) - 1];
     // Visual Basic style callers send DISPATCH_METHOD | DISPATCH_PROPERTYGET.
-    if (!Answers(member) || !(flags & DISPATCH_METHOD))
-        return FailWithoutErrorInfo(DISP_E_MEMBERNOTFOUND);
+    if (!(flags & DISPATCH_METHOD)) return FailWithoutErrorInfo(DISP_E_MEMBERNOTFOUND);
+    try {
+        if (!Answers(member)) return FailWithoutErrorInfo(DISP_E_MEMBERNOTFOUND);
+    } catch (const std::bad_alloc&) {
+        return FailWithoutErrorInfo(E_OUTOFMEMORY);
+    } catch (...) {
+        return FailWithoutErrorInfo(E_UNEXPECTED);
+    }
     if (!params) return FailWithoutErrorInfo(E_INVALIDARG);
     if (params->cNamedArgs != 0) return FailWithoutErrorInfo(DISP_E_NONAMEDARGS);
     const size_t n = member.params.size();

@@ -12,7 +12,11 @@
 // Errors: no C++ exception leaves a COM method of the kit. A member reports
 // failure by throwing: EAutomationError (or any std::exception, whose what()
 // is taken as system-code-page text) becomes DISP_E_EXCEPTION with EXCEPINFO
-// and the thread's error info; std::bad_alloc becomes E_OUTOFMEMORY.
+// and the thread's error info; std::bad_alloc becomes E_OUTOFMEMORY. An
+// error out of the object's Answers() fails GetIDsOfNames or Invoke with
+// E_OUTOFMEMORY (std::bad_alloc) or E_UNEXPECTED. A component must let no
+// C++ exception out of an export or a COM method: on i686 Windows a C++
+// exception cannot cross into another module (std::terminate).
 //
 // Threads: reference counts and the module counts are atomic. Objects are
 // registered with ThreadingModel "Both" but serialise nothing themselves: one

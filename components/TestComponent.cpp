@@ -16,6 +16,10 @@ namespace nuva {
 namespace {
 
 constexpr char16_t kRaiseDefault[] = u"测试组件异常";
+// RAISE_KIND raise: the code of a foreign runtime's exception.
+constexpr DWORD kForeignExceptionCode = 0x0EEDFADE;
+// RAISE_KIND fault: written through; volatile, so that the write stays.
+int* volatile g_null = nullptr;
 constexpr char16_t kBadSetting[] = u"配置项";          // + element
 constexpr char16_t kBadSettingValue[] = u"的值无效:";  // + value
 
@@ -142,7 +146,8 @@ std::vector<SHORT> TTestConfig::Int16List(const AnsiString& name) const {
 // TTestComponent
 // ---------------------------------------------------------------------------
 
-TTestComponent::TTestComponent(const WideString& source) : TDispatchObject(source) {
+TTestComponent::TTestComponent(const WideString& source)
+    : TDispatchObject(source), source_(source) {
     AddLoggedMember(
         {"Init",
          {{"configXml", TArgKind::BstrIn}, {"msg", TArgKind::BstrRef}, {"ok", TArgKind::BoolRef}},
@@ -183,6 +188,7 @@ void TTestComponent::Init(TDispatchArgs& args) {
     size_t initOk = swOn;
     try {
         initOk = config_.Choice("INIT_OK", {"0", "1", "untouched"}, swOn);
+        RaiseKind();
         CheckConfig();
     } catch (const EAutomationError&) {
         // Nothing of a rejected configuration applies but its log.
@@ -207,8 +213,40 @@ bool TTestComponent::Raises(const char* name) const {
     return false;
 }
 
+size_t TTestComponent::RaiseKind() const {
+#if defined(_WIN32)
+    return config_.Choice("RAISE_KIND", {"exception", "raise", "fault"}, rkException);
+#else
+    // A fault is a signal here, and there is no RaiseException.
+    return config_.Choice("RAISE_KIND", {"exception"}, rkException);
+#endif
+}
+
 void TTestComponent::Raise() const {
+    const size_t kind = RaiseKind();
+    if (kind != rkException) RaiseStructured(kind);
     throw EAutomationError(config_.Wide("RAISE_MSG", kRaiseDefault));
+}
+
+void TTestComponent::RaiseStructured(size_t kind) const {
+#if defined(_WIN32)
+    // What a component of another compiler does: its error info, when it
+    // has a message, then its own exception code, or a plain fault.
+    if (config_.Has("RAISE_MSG")) SetThreadErrorInfo(IID_NULL, source_, config_.Wide("RAISE_MSG"));
+    if (kind == rkRaise) RaiseException(kForeignExceptionCode, 0, 0, nullptr);
+    *g_null = 1;
+#else
+    (void)kind;
+#endif
+}
+
+TTestComponent::~TTestComponent() {
+    size_t kind = rkException;
+    try {
+        if (Raises("Release")) kind = RaiseKind();
+    } catch (...) {
+    }
+    if (kind != rkException) RaiseStructured(kind);
 }
 
 void TTestComponent::AppendLog(const WideString& line) const {

@@ -51,6 +51,9 @@ class TTestComponent : public TDispatchObject {
   protected:
     // `source` names the component ("TestNet") in its exceptions.
     explicit TTestComponent(const WideString& source);
+    // Raises as RAISE_KIND says when RAISE lists "Release" (the object is
+    // going: a structured raise only).
+    ~TTestComponent() override;
 
     // Adds a member that runs `run` unless the configuration makes it raise,
     // and logs the call either way.
@@ -71,9 +74,17 @@ class TTestComponent : public TDispatchObject {
     void Init(TDispatchArgs& args);
     // Whether the current configuration lists `name` under RAISE.
     bool Raises(const char* name) const;
+    // RAISE_KIND: an automation exception, a structured raise with a code
+    // of its own, or a null-pointer write (the last two on Windows only).
+    enum TRaiseKind : size_t { rkException, rkRaise, rkFault };
+    size_t RaiseKind() const;
     [[noreturn]] void Raise() const;
+    // A structured exception of `kind` (rkRaise or rkFault): never returns
+    // on Windows; does nothing elsewhere.
+    void RaiseStructured(size_t kind) const;
     void AppendLog(const WideString& line) const;
 
+    WideString source_;
     TTestConfig config_;
     AnsiString logPath_;
 };

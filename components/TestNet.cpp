@@ -7,6 +7,13 @@
 //   TESTNET_REGISTER_S_FALSE  DllRegisterServer registers and returns S_FALSE
 //   TESTNET_REGISTER_FAILS    DllRegisterServer returns E_FAIL, registers nothing
 //   TESTNET_REGISTER_THROWS   DllRegisterServer throws std::runtime_error
+//   TESTNET_REGISTER_THROWS_OWN  DllRegisterServer throws an exception class of
+//                             this module's own (its code lives here)
+//   TESTNET_REGISTER_RAISES   DllRegisterServer raises the structured exception
+//                             0x0EEDFADE (Windows), after leaving the error info
+//                             "TestNet注册失败" when TESTNET_RAISE_WITH_INFO is set
+//   TESTNET_REGISTER_FAULTS   DllRegisterServer writes through a null pointer
+//                             (Windows)
 //   TESTNET_NO_REGISTRATION   no DllRegisterServer / DllUnregisterServer exports
 //   TESTNET_PROGID="X.Y"      registers under ProgID X.Y instead of the derived one
 #include <stdexcept>
@@ -25,6 +32,8 @@ namespace {
 constexpr char16_t kSource[] = u"TestNet";
 constexpr char16_t kReplyFailed[] = u"保存应答文件失败:";  // + reason
 constexpr char kDefaultReplyName[] = "TestNet.reply";
+// TESTNET_REGISTER_FAULTS writes through it; volatile, so that the write stays.
+[[maybe_unused]] int* volatile g_null = nullptr;
 
 // The transport header: 64 bytes of system-code-page text.
 //   columns  1-22  sender        27  body flag        30-56  reserve
@@ -160,6 +169,23 @@ NUVA_COMPONENT_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
 #elif defined(TESTNET_REGISTER_THROWS)
     // Out of the export on purpose: the caller must see a C++ exception.
     throw std::runtime_error("DllRegisterServer failed on purpose");
+#elif defined(TESTNET_REGISTER_THROWS_OWN)
+    // Its what() and destructor are this module's code, gone once the
+    // caller frees the module.
+    struct EOwnError : nuva::Exception {
+        using nuva::Exception::Exception;
+        const char* what() const noexcept override { return "TestNet's own error"; }
+    };
+    throw EOwnError("TestNet's own error");
+#elif defined(TESTNET_REGISTER_RAISES) && defined(_WIN32)
+#if defined(TESTNET_RAISE_WITH_INFO)
+    nuva::SetThreadErrorInfo(IID_NULL, nuva::kSource, u"TestNet注册失败");
+#endif
+    RaiseException(0x0EEDFADE, 0, 0, nullptr);
+    return E_UNEXPECTED;
+#elif defined(TESTNET_REGISTER_FAULTS) && defined(_WIN32)
+    *nuva::g_null = 1;
+    return E_UNEXPECTED;
 #elif defined(TESTNET_REGISTER_S_FALSE)
     const HRESULT hr = nuva::ComponentRegisterServer(nuva::kClass);
     return hr == S_OK ? S_FALSE : hr;

@@ -5,9 +5,61 @@
 
 #include "invokers/InvokerTexts.h"
 #include "invokers/OleError.h"
+#include "platform/Guard.h"
 #include "platform/Platform.h"
 
 namespace nuva {
+
+namespace {
+
+// The text of a structured exception that left a component: the description
+// of the error info the component left before it raised, else "External
+// exception" and the code.
+AnsiString RaisedText(uint32_t code) {
+    // The error info may be the component's own object: reading it is a
+    // call into the component too.
+    WideString description;
+    bool taken = false;
+    TStructuredException again;
+    if (GuardedCall([&] { taken = TakeThreadErrorDescription(&description); }, &again) && taken &&
+        !description.empty())
+        return WideToAnsi(description);
+    return Format(msg::kExternalExceptionCode, static_cast<unsigned>(code));
+}
+
+// Runs `call`, which enters a component's code, so that nothing the
+// component lets out goes further than here. A structured exception (a
+// fault, a raise) ends the call as EExternalException with `RaisedText`; a
+// C++ exception out of the component (only where they cross modules:
+// x86-64 and POSIX) as EExternalException with its text. The text is copied
+// here, while the component's module is surely loaded: the component's own
+// exception object is destroyed before the call returns and never outlives
+// its module. `call` must hold nothing but the calls into the component.
+template <class F>
+void CallComponent(F&& call) {
+    // A stale description must not be taken for a raise's.
+    SetErrorInfo(0, nullptr);
+    bool thrown = false;
+    AnsiString text;
+    TStructuredException raised;
+    const bool returned = GuardedCall(
+        [&] {
+            try {
+                call();
+            } catch (const std::exception& e) {
+                thrown = true;
+                text = e.what();
+            } catch (...) {
+                thrown = true;
+                text = msg::kExternalException;
+            }
+        },
+        &raised);
+    if (!returned) throw EExternalException(RaisedText(raised.code));
+    if (thrown) throw EExternalException(text);
+}
+
+}  // namespace
 
 AnsiString ProgIdFor(const AnsiString& dllPath, const AnsiString& className) {
     // The first "." of the whole path: byte-wise is safe in GBK, whose trail
@@ -24,16 +76,11 @@ bool RegisterDll(const AnsiString& dllPath, bool doRegister) {
     auto proc =
         module.Proc<TRegisterProc>(doRegister ? "DllRegisterServer" : "DllUnregisterServer");
     if (!proc) return false;
-    // The module is freed on every way out, also when the export throws.
-    try {
-        return SUCCEEDED(proc());
-    } catch (const Exception&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw EExternalException(e.what());
-    } catch (...) {
-        throw EExternalException(msg::kExternalException);
-    }
+    // A failure inside the export leaves as our own error, made while the
+    // module is loaded; the module is freed on every way out.
+    HRESULT hr = E_FAIL;
+    CallComponent([&] { hr = proc(); });
+    return SUCCEEDED(hr);
 }
 
 // ---------------------------------------------------------------------------
@@ -81,16 +128,24 @@ TComponentInvoker::TComponentInvoker(const AnsiString& dllPath, const AnsiString
     FReady = RegisterDll(FDllPath, true);
     if (!FReady) return;
     // A registered DLL whose object cannot be made stays registered: this
-    // invoker is not ready and will not unregister it.
+    // invoker is not ready and will not unregister it. Creating the object
+    // runs the component's code (its class factory and constructor).
     try {
         CLSID clsid;
         WideString progId = AnsiToWide(ProgIdFor(FDllPath, FClassName));
-        OleCheck(CLSIDFromProgID(OleText(progId.c_str()), &clsid));
-        OleCheck(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                  IID_IDispatch, FComponent.ReceiveVoid()));
+        HRESULT hr = S_OK;
+        IDispatch* component = nullptr;
+        CallComponent([&] {
+            hr = CLSIDFromProgID(OleText(progId.c_str()), &clsid);
+            if (SUCCEEDED(hr))
+                hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                      IID_IDispatch, reinterpret_cast<void**>(&component));
+        });
+        if (SUCCEEDED(hr)) FComponent.Reset(component);
+        OleCheck(hr);
         if (!FComponent) FReady = false;
     } catch (...) {
-        FComponent.Reset();
+        ReleaseComponent();
         FReady = false;
     }
 }
@@ -103,7 +158,17 @@ TComponentInvoker::~TComponentInvoker() {
             // An exception leaving a destructor would end the host process.
         }
     }
-    FComponent.Reset();
+    ReleaseComponent();
+}
+
+void TComponentInvoker::ReleaseComponent() noexcept {
+    IDispatch* component = FComponent.Detach();
+    if (!component) return;
+    try {
+        CallComponent([&] { component->Release(); });
+    } catch (...) {
+        // A component that fails while it goes is gone all the same.
+    }
 }
 
 HRESULT TComponentInvoker::Call(const char16_t* member, std::initializer_list<TDispArg> args,
@@ -138,7 +203,9 @@ void TComponentInvoker::Invoke(const char16_t* member, const std::vector<TDispAr
     LPOLESTR names[1] = {OleText(&name[0])};
     DISPID id = DISPID_UNKNOWN;
     // Looked up on every call: a component may answer other names over time.
-    HRESULT hr = FComponent->GetIDsOfNames(IID_NULL, names, 1, GetThreadLocale(), &id);
+    const LCID locale = GetThreadLocale();
+    HRESULT hr = S_OK;
+    CallComponent([&] { hr = FComponent->GetIDsOfNames(IID_NULL, names, 1, locale, &id); });
     if (FAILED(hr)) throw EOleError(SystemErrorText(hr), hr);
 
     // IDispatch takes the arguments last one first. The VARIANTs are copied
@@ -155,9 +222,12 @@ void TComponentInvoker::Invoke(const char16_t* member, const std::vector<TDispAr
 
     EXCEPINFO excep = {};
     UINT argErr = 0;
-    hr = FComponent->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &excep, &argErr);
+    CallComponent([&] {
+        hr =
+            FComponent->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &excep, &argErr);
+        if (hr == DISP_E_EXCEPTION && excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
+    });
     if (hr == DISP_E_EXCEPTION) {
-        if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
         TBstr source = TBstr::Attach(excep.bstrSource);
         TBstr description = TBstr::Attach(excep.bstrDescription);
         TBstr helpFile = TBstr::Attach(excep.bstrHelpFile);

@@ -22,7 +22,17 @@
 // - any failure (an unknown member, a wrong argument, an exception inside the
 //   component, an error of ours) gives the status E_UNEXPECTED and leaves the
 //   error's text in the calling thread's error info, where `OleCheck` finds
-//   it; no error leaves an operation, and the invoker stays usable.
+//   it; no error leaves an operation, and the invoker stays usable. A
+//   structured exception that the component raises (Windows: a fault, or a
+//   RaiseException with a code of its own) is such a failure too; its text
+//   is the description of the error info the component left before it
+//   raised, else "External exception " and the code in eight hexadecimal
+//   digits ("External exception 0EEDFADE").
+//
+// Every call into the component (DllRegisterServer, DllUnregisterServer,
+// the object's creation, GetIDsOfNames, Invoke and its deferred fill-in,
+// the final Release) runs under `GuardedCall`, so that a component that
+// raises does not take the host down.
 //
 // Threads: an invoker runs on the caller's thread, which must be initialised
 // for COM, and must not be used from two threads at once.
@@ -45,9 +55,10 @@ AnsiString ProgIdFor(const AnsiString& dllPath, const AnsiString& className);
 // Loads the DLL, calls its DllRegisterServer (or DllUnregisterServer) and
 // frees it again. True when the export exists and returned a status that is
 // not negative (S_FALSE counts as success); false when the DLL cannot be
-// loaded or lacks the export. An exception thrown out of the export leaves
-// as EExternalException (or as itself when it is one of ours), after the DLL
-// was freed.
+// loaded or lacks the export. Whatever the export lets out (a structured
+// exception on Windows: a fault or a raise; a C++ exception where those
+// cross modules) leaves as EExternalException, whose text was taken while
+// the DLL was loaded and which is raised after it was freed.
 bool RegisterDll(const AnsiString& dllPath, bool doRegister);
 
 // One argument of a late-bound call. By value: the caller's string, which
@@ -80,11 +91,13 @@ class TComponentInvoker {
   protected:
     // Registers the DLL and creates the object. Never fails for a DLL that
     // cannot be loaded, registered or created (the invoker is then not
-    // ready); only an exception thrown out of DllRegisterServer leaves it.
+    // ready; a component that raises while its object is made counts as
+    // one that cannot be created); only an error out of DllRegisterServer
+    // leaves it (see RegisterDll).
     TComponentInvoker(const AnsiString& dllPath, const AnsiString& className);
     // Unregisters a ready invoker's DLL (any failure, even an exception out
     // of DllUnregisterServer, is ignored: nothing leaves a destructor), then
-    // releases the object.
+    // releases the object (a raise inside its Release is ignored too).
     ~TComponentInvoker();
 
     // One component operation under the contract above: `member` called with
@@ -99,6 +112,9 @@ class TComponentInvoker {
 
   private:
     bool keepRegistered_ = false;
+    // Releases the object, if any; whatever the component raises meanwhile
+    // is dropped.
+    void ReleaseComponent() noexcept;
     // The late-bound call itself; raises EOleError on failure.
     void Invoke(const char16_t* member, const std::vector<TDispArg>& args);
 };

@@ -21,9 +21,11 @@ class EOleError : public Exception {
     HRESULT code_;
 };
 
-// An error that left a component's code without being one of ours (a C++
-// exception thrown out of an export): its own text when it says one,
-// "External exception" otherwise.
+// An error that left a component's code without being one of ours: a C++
+// exception thrown out of an export (its own text when it says one,
+// "External exception" otherwise) or a structured exception (the text of
+// the error info the component left, else "External exception" and the
+// code).
 class EExternalException : public Exception {
   public:
     using Exception::Exception;
@@ -32,6 +34,7 @@ class EExternalException : public Exception {
 namespace msg {
 inline constexpr const char kOleError[] = "OLE error %.8X";
 inline constexpr const char kExternalException[] = "External exception";
+inline constexpr const char kExternalExceptionCode[] = "External exception %.8X";
 }  // namespace msg
 
 // The system's message for a status, else "OLE error " and the status in
