@@ -27,12 +27,27 @@ namespace {
 
 using namespace nuva;
 
-// An initialised engine with its own work directories, removed at the end.
+// Removes a directory and everything in it.
+void RemoveTree(const AnsiString& dir) {
+    for (const TDirEntry& e : ListDirectoryEntries(dir)) {
+        if (e.name == "." || e.name == "..") continue;
+        const AnsiString path = IncludeTrailingPathDelimiter(dir) + e.name;
+        if (e.attributes & faDirectory) {
+            RemoveTree(path);
+        } else {
+            SetFileAttributes(path, faArchive);
+            DeleteFile(path);
+        }
+    }
+    RemoveDir(dir);
+}
+
+// An initialised engine with its own work directories (a unique directory
+// under $TMPDIR), removed at the end.
 class TBenchEngine {
   public:
     TBenchEngine() {
-        dir_ = TempDirectory() + Format("nuva-engine-bench-%d", std::rand()) + PathDelim;
-        ForceDirectories(dir_);
+        dir_ = IncludeTrailingPathDelimiter(CreateUniqueTempDirectory("", "nuva-engine-bench-"));
         SetExeDirectoryOverride(dir_);  // no action.ini: every step on
         CoInitialize(nullptr);
         const AnsiString config = "<SEND_FILE_PATH>" + dir_ +
@@ -45,10 +60,7 @@ class TBenchEngine {
         engine_.Init(c.Get(), *msg.InOut(), ok);
         ready_ = ok != VARIANT_FALSE;
     }
-    ~TBenchEngine() {
-        for (const char* sub : {"send", "recv"}) RemoveDir(dir_ + sub);
-        RemoveDir(dir_);
-    }
+    ~TBenchEngine() { RemoveTree(dir_); }
 
     // One Send; false when it did not succeed.
     bool Send(BSTR request, size_t* replyLength) {

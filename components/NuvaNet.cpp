@@ -38,7 +38,6 @@ namespace nuva {
 namespace {
 
 constexpr char16_t kSource[] = u"NuvaNet";
-constexpr uint32_t kMaxTimeoutMs = 3600000;
 
 // What goes out: the header, then the data file as it is read.
 class THeaderAndFile final : public net::TBodySource {
@@ -155,19 +154,8 @@ class TNuvaNet final : public TDispatchObject {
         transport_.reset();
         try {
             const TNuvaConfig config(WideToAnsi(args.Text(0)));
-            net::TTransportSettings s;
             url_ = config.Text("URL");
-            if (url_.empty()) throw EConfigError(WideToAnsi(net::texts::kNoUrl));
-            if (!net::ParseUrl(url_, s)) throw EConfigError(WideToAnsi(net::texts::kBadUrl) + url_);
-            s.connectTimeoutMs = config.Number("CONNECT_TIMEOUT", 10000, 1, kMaxTimeoutMs);
-            s.sendTimeoutMs = config.Number("SEND_TIMEOUT", 30000, 1, kMaxTimeoutMs);
-            s.receiveTimeoutMs = config.Number("RECEIVE_TIMEOUT", 60000, 1, kMaxTimeoutMs);
-            s.proxy = config.Text("PROXY");
-            s.caFile = config.Text("CA_FILE");
-            const AnsiString pin = config.Text("PIN_SHA256");
-            if (!pin.empty() && !net::ParsePin(pin, s.pinSha256))
-                throw EConfigError(WideToAnsi(net::texts::kBadPin) + pin);
-            transport_ = net::TTransport::Create(s);
+            transport_ = net::TTransport::Create(net::ReadTransportSettings(config));
         } catch (const Exception& e) {
             args.SetText(1, AnsiToWide(e.Message()));
             args.SetBool(2, false);

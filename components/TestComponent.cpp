@@ -189,10 +189,12 @@ void TTestComponent::Init(TDispatchArgs& args) {
     try {
         initOk = config_.Choice("INIT_OK", {"0", "1", "untouched"}, swOn);
         RaiseKind();
+        deferFillIn_ = config_.Choice("RAISE_FILL_IN", {"0", "1"}, swOff) == swOn;
         CheckConfig();
     } catch (const EAutomationError&) {
         // Nothing of a rejected configuration applies but its log.
         config_ = TTestConfig();
+        deferFillIn_ = false;
         throw;
     }
     if (Raises("Init")) Raise();
@@ -205,6 +207,42 @@ bool TTestComponent::Answers(const TMember& member) const {
     for (const AnsiString& missing : config_.List("MISSING"))
         if (SameAsciiName(missing, member.name)) return false;
     return true;
+}
+
+namespace {
+
+// What the deferred fill-in of the calling thread's last exception hands out.
+thread_local EXCEPINFO deferredException = {};
+
+HRESULT STDAPICALLTYPE FillInDeferredException(EXCEPINFO* excepInfo) {
+    if (!excepInfo) return E_INVALIDARG;
+    excepInfo->bstrSource = deferredException.bstrSource;
+    excepInfo->bstrDescription = deferredException.bstrDescription;
+    excepInfo->scode = deferredException.scode;
+    excepInfo->pfnDeferredFillIn = nullptr;
+    deferredException = EXCEPINFO{};
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT TTestComponent::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+    const HRESULT hr =
+        TDispatchObject::Invoke(id, iid, lcid, flags, params, result, excepInfo, argErr);
+    if (hr != DISP_E_EXCEPTION || !deferFillIn_ || !excepInfo) return hr;
+    // The strings move to the thread's slot; a fill-in never called leaves
+    // the previous ones there, freed here.
+    SysFreeString(deferredException.bstrSource);
+    SysFreeString(deferredException.bstrDescription);
+    deferredException = EXCEPINFO{};
+    deferredException.bstrSource = excepInfo->bstrSource;
+    deferredException.bstrDescription = excepInfo->bstrDescription;
+    deferredException.scode = excepInfo->scode;
+    *excepInfo = EXCEPINFO{};
+    excepInfo->pfnDeferredFillIn = &FillInDeferredException;
+    SetErrorInfo(0, nullptr);
+    return hr;
 }
 
 bool TTestComponent::Raises(const char* name) const {

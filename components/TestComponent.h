@@ -67,6 +67,14 @@ class TTestComponent : public TDispatchObject {
 
     bool Answers(const TMember& member) const override;
 
+    // As TDispatchObject's, but with RAISE_FILL_IN 1 an automation exception
+    // leaves EXCEPINFO empty but for pfnDeferredFillIn, which fills in the
+    // source, description and scode when the caller calls it; the thread's
+    // error info is cleared.
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                                     UINT* argErr) override;
+
   private:
     // Wraps the member's body with the log line and, when `raiseFirst`, the
     // RAISE check (Init checks after reading its configuration).
@@ -87,6 +95,7 @@ class TTestComponent : public TDispatchObject {
     WideString source_;
     TTestConfig config_;
     AnsiString logPath_;
+    bool deferFillIn_ = false;  // RAISE_FILL_IN
 };
 
 }  // namespace nuva

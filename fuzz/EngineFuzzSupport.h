@@ -1,19 +1,18 @@
 // Shared by the engine's fuzz targets: one engine whose work directories lie
-// two levels down in a scratch tree made once per process,
+// two levels down in a scratch tree made once per process under a name of its
+// own (any number of targets and replays run side by side),
 //
 //   <scratch>/work/send/   request work files
 //   <scratch>/work/recv/   received files
 //
 // and a check that, after a step, nothing exists in the tree outside the one
 // directory the step may write to. The step's files are then removed, so
-// every input starts from the same tree.
+// every input starts from the same tree. The tree goes when the process ends,
+// and before a failed check aborts it.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <initializer_list>
 #include <string>
 
@@ -25,21 +24,18 @@ namespace nuva::fuzz {
 class TEngineScratch {
   public:
     TEngineScratch() {
-        AnsiString base =
-            TempDirectory() + Format("nuva-engine-fuzz-%ld", static_cast<long>(std::rand()));
+        const AnsiString base = CreateUniqueTempDirectory("", "nuva-engine-fuzz-");
+        if (base.empty()) std::abort();
         root_ = IncludeTrailingPathDelimiter(base);
         work_ = root_ + "work" + PathDelim;
-        if (!ForceDirectories(work_ + "send") || !ForceDirectories(work_ + "recv")) std::abort();
+        if (!ForceDirectories(work_ + "send") || !ForceDirectories(work_ + "recv")) Fail();
         // action.ini is looked for beside the "executable": none here.
         SetExeDirectoryOverride(root_);
         engine_.ReadConfig("<SEND_FILE_PATH>" + work_ + "send</SEND_FILE_PATH><RECEIVE_FILE_PATH>" +
                            work_ + "recv</RECEIVE_FILE_PATH>");
     }
 
-    ~TEngineScratch() {
-        RemoveContents(root_);
-        RemoveDir(root_);
-    }
+    ~TEngineScratch() { RemoveAll(); }
 
     TSender& Engine() { return engine_; }
     AnsiString Dir(const char* name) const { return work_ + name + PathDelim; }
@@ -56,16 +52,27 @@ class TEngineScratch {
 
   private:
     // Aborts when `dir` holds an entry not named in `names`.
-    static void Expect(const AnsiString& dir, std::initializer_list<const char*> names) {
+    void Expect(const AnsiString& dir, std::initializer_list<const char*> names) {
         for (const TDirEntry& e : ListDirectoryEntries(dir)) {
             if (e.name == "." || e.name == "..") continue;
             bool known = false;
             for (const char* n : names) known = known || e.name == n;
             if (!known) {
                 std::fprintf(stderr, "unexpected entry %s%s\n", dir.c_str(), e.name.c_str());
-                std::abort();
+                Fail();
             }
         }
+    }
+
+    void RemoveAll() {
+        RemoveContents(root_);
+        RemoveDir(root_);
+    }
+
+    // A failed check: the tree goes first, then the process.
+    [[noreturn]] void Fail() {
+        RemoveAll();
+        std::abort();
     }
 
     static void RemoveContents(const AnsiString& dir) {

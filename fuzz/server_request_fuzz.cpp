@@ -22,10 +22,9 @@ using nuva::AnsiString;
 class TServerScratch {
   public:
     TServerScratch() {
-        root_ = nuva::IncludeTrailingPathDelimiter(
-            nuva::TempDirectory() +
-            nuva::Format("nuva-server-fuzz-%ld", static_cast<long>(std::rand())));
-        if (!nuva::ForceDirectories(root_)) std::abort();
+        const AnsiString base = nuva::CreateUniqueTempDirectory("", "nuva-server-fuzz-");
+        if (base.empty()) std::abort();
+        root_ = nuva::IncludeTrailingPathDelimiter(base);
         const AnsiString keyFile = root_ + "key.hex";
         {
             const std::string hex = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
@@ -42,8 +41,14 @@ class TServerScratch {
     }
     ~TServerScratch() { nuva::server::RemoveTree(root_); }
 
+    // A failed check: the tree goes first, then the process.
+    [[noreturn]] void Fail() {
+        nuva::server::RemoveTree(root_);
+        std::abort();
+    }
+
     void Run(const uint8_t* data, size_t size) {
-        if (!nuva::ForceDirectories(work_)) std::abort();
+        if (!nuva::ForceDirectories(work_)) Fail();
         const size_t headerSize = size < 64 ? size : 64;
         const std::string header(reinterpret_cast<const char*>(data), headerSize);
         const AnsiString dataFile = work_ + "request.data";
@@ -55,26 +60,26 @@ class TServerScratch {
             nuva::server::RunTransaction(config_, header, dataFile, work_);
         switch (out.status) {
             case 200:
-                if (out.header.size() != 64) std::abort();
+                if (out.header.size() != 64) Fail();
                 if (!out.replyFile.empty() && out.replyFile.compare(0, work_.size(), work_) != 0)
-                    std::abort();
+                    Fail();
                 break;
             case 400:
             case 403:
             case 404:
             case 500:
-                if (out.text.empty() || !out.header.empty() || !out.replyFile.empty()) std::abort();
+                if (out.text.empty() || !out.header.empty() || !out.replyFile.empty()) Fail();
                 break;
             default:
-                std::abort();
+                Fail();
         }
         nuva::server::RemoveTree(work_);
         nuva::server::RemoveTree(config_.StoreRoot());
         // Only the work root stays.
         for (const nuva::TDirEntry& e : nuva::ListDirectoryEntries(root_ + "data"))
-            if (e.name != "." && e.name != ".." && e.name != "work") std::abort();
+            if (e.name != "." && e.name != ".." && e.name != "work") Fail();
         for (const nuva::TDirEntry& e : nuva::ListDirectoryEntries(config_.WorkRoot()))
-            if (e.name != "." && e.name != "..") std::abort();
+            if (e.name != "." && e.name != "..") Fail();
     }
 
   private:

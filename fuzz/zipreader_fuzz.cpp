@@ -1,6 +1,7 @@
-// The whole reader on one archive: the input is written to a temporary file
-// and extracted into a temporary directory, which is emptied afterwards. The
-// reader must end every input with a count or one of its exceptions.
+// The whole reader on one archive: the input is written to a file in a
+// scratch directory of the process's own and extracted beside it into a
+// directory that is emptied afterwards. The reader must end every input with
+// a count or one of its exceptions.
 #include <cstddef>
 #include <cstdint>
 
@@ -26,14 +27,14 @@ void EmptyDirectory(const AnsiString& dir) {
     }
 }
 
-// Removes the scratch archive and directory when the process ends.
+// A directory of its own (the archive and the extraction directory inside),
+// removed when the process ends.
 struct TScratch {
-    AnsiString archive, dest;
+    AnsiString root, archive, dest;
     ~TScratch() {
-        if (archive.empty()) return;
-        EmptyDirectory(dest);
-        RemoveDir(dest);
-        DeleteFile(archive);
+        if (root.empty()) return;
+        EmptyDirectory(root);
+        RemoveDir(root);
     }
 };
 
@@ -45,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             [](const AnsiString&, const AnsiString&, unsigned) { return int(idOk); });
         SetMessagePumpHandler([] {});
         SetBusyCursorHandler([](bool) {});
-        AnsiString path = CreateUniqueTempFile("", "TMZ");
-        return TScratch{path, path.empty() ? AnsiString() : path + ".d"};
+        const AnsiString root = CreateUniqueTempDirectory("", "nuva-zipreader-fuzz-");
+        if (root.empty()) return TScratch{};
+        const AnsiString base = IncludeTrailingPathDelimiter(root);
+        return TScratch{root, base + "input.zip", base + "out"};
     }();
     const AnsiString& archive = scratch.archive;
     const AnsiString& dest = scratch.dest;

@@ -93,7 +93,7 @@ com_host_checks() {
 }
 if [ $built_dev = 1 ]; then
   note "native tests (ASan/UBSan)"
-  ctest --preset dev -j "$jobs" >build/dev.test.log 2>&1 || { status=1; tail -n 30 build/dev.test.log; }
+  ctest --preset dev -j "$((jobs > 8 ? jobs : 8))" >build/dev.test.log 2>&1 || { status=1; tail -n 30 build/dev.test.log; }
   grep -E 'tests passed|tests failed' build/dev.test.log
 fi
 [ -n "$wineboot_pid" ] && wait "$wineboot_pid" 2>/dev/null

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <mutex>
 
 #include "platform/Stream.h"
@@ -71,17 +68,13 @@ bool RemoveTree(const AnsiString& dir) {
 }
 
 TTempDir::TTempDir() {
-    static std::atomic<int> counter{0};
-    AnsiString root = TempDirectory();
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        AnsiString candidate = root + Format("nuva-test-%d-%d", static_cast<int>(std::rand() % 100000),
-                                             counter.fetch_add(1));
-        if (!DirectoryExists(candidate) && ForceDirectories(candidate)) {
-            path_ = IncludeTrailingPathDelimiter(candidate);
-            return;
-        }
+    AnsiString made = CreateUniqueTempDirectory("", "nuva-test-");
+    if (made.empty()) {
+        ADD_FAILURE() << "cannot create a temporary directory under " << TempDirectory() << ": "
+                      << LastErrorText();
+        return;
     }
-    ADD_FAILURE() << "cannot create a temporary directory under " << root;
+    path_ = IncludeTrailingPathDelimiter(made);
 }
 
 TTempDir::~TTempDir() {
@@ -105,7 +98,6 @@ std::vector<TShownBox> TakeMessageBoxes() {
 }  // namespace nuva::test
 
 int main(int argc, char** argv) {
-    std::srand(static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(reinterpret_cast<uintptr_t>(&argc)));
     nuva::SetMessageBoxHandler([](const nuva::AnsiString& text, const nuva::AnsiString& caption,
                                   unsigned flags) {
         std::lock_guard<std::mutex> lock(nuva::test::boxesMutex);

@@ -27,8 +27,10 @@ AnsiString FixturePath(const std::string& relative);
 std::string ReadAll(const AnsiString& path);
 void WriteAll(const AnsiString& path, const std::string& bytes);
 
-// A fresh, empty directory that is deleted with everything in it when the
-// object goes away. `Path()` ends with the delimiter.
+// A fresh, empty directory of a name no other test, thread or process has
+// (CreateUniqueTempDirectory), deleted with everything in it when the object
+// goes away. `Path()` ends with the delimiter; it is empty, and the test has
+// failed, when no directory could be made.
 class TTempDir {
 public:
     TTempDir();

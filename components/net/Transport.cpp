@@ -2,9 +2,15 @@
 
 #include <cstdlib>
 
+#include "NuvaConfig.h"
+#include "net/NetTexts.h"
+#include "platform/Platform.h"
+
 namespace nuva::net {
 
 namespace {
+
+constexpr uint32_t kMaxTimeoutMs = 3600000;
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -153,6 +159,22 @@ bool ParseUrl(const std::string& url, TTransportSettings& s) {
     s.port = static_cast<uint16_t>(number);
     s.prefix = prefix;
     return true;
+}
+
+TTransportSettings ReadTransportSettings(const TNuvaConfig& config) {
+    TTransportSettings s;
+    const AnsiString url = config.Text("URL");
+    if (url.empty()) throw EConfigError(WideToAnsi(texts::kNoUrl));
+    if (!ParseUrl(url, s)) throw EConfigError(WideToAnsi(texts::kBadUrl) + url);
+    s.connectTimeoutMs = config.Number("CONNECT_TIMEOUT", 10000, 1, kMaxTimeoutMs);
+    s.sendTimeoutMs = config.Number("SEND_TIMEOUT", 30000, 1, kMaxTimeoutMs);
+    s.receiveTimeoutMs = config.Number("RECEIVE_TIMEOUT", 60000, 1, kMaxTimeoutMs);
+    s.proxy = config.Text("PROXY");
+    s.caFile = config.Text("CA_FILE");
+    const AnsiString pin = config.Text("PIN_SHA256");
+    if (!pin.empty() && !ParsePin(pin, s.pinSha256))
+        throw EConfigError(WideToAnsi(texts::kBadPin) + pin);
+    return s;
 }
 
 }  // namespace nuva::net

@@ -24,6 +24,10 @@
 
 #include "platform/Errors.h"
 
+namespace nuva {
+class TNuvaConfig;
+}
+
 namespace nuva::net {
 
 struct TTransportSettings {
@@ -44,6 +48,13 @@ struct TTransportSettings {
 // Parses scheme://host[:port][/prefix] (http or https; default ports 80 and
 // 443). False for anything else (user info, query, fragment, bad port).
 bool ParseUrl(const std::string& url, TTransportSettings& settings);
+
+// The transport settings of a NETWORK element (components/README.md): the
+// URL, the three timeouts (the documented defaults where a setting is absent
+// or empty), PROXY, CA_FILE and PIN_SHA256. Raises EConfigError with the
+// setting's message when the URL is missing or bad, a timeout is out of
+// range, or the pin is not one.
+TTransportSettings ReadTransportSettings(const nuva::TNuvaConfig& config);
 
 // A pin as configured: the base64 of the 32-byte hash, optionally after
 // "sha256//" (the form that `openssl pkey -pubin -outform der | openssl dgst

@@ -166,6 +166,13 @@ AnsiString TempDirectory();
 // created (a missing directory). The name is the first three bytes of
 // `prefix` ("TMZ"), a unique part and ".tmp".
 AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix);
+// Creates a new, empty directory with a name no other caller, in this process
+// or another, is given at the same time, in `dir` (or in `TempDirectory()`
+// when `dir` is empty); returns its full path without a trailing delimiter,
+// empty when none could be created. The name starts with `prefix` (POSIX:
+// all of it; Windows: its first three bytes, as for the temporary files).
+// The caller removes the directory.
+AnsiString CreateUniqueTempDirectory(const AnsiString& dir, const AnsiString& prefix);
 // The short (8.3) form of an existing path where the platform has one; the
 // path itself otherwise.
 AnsiString ShortPathName(const AnsiString& path);

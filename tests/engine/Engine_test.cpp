@@ -9,6 +9,7 @@
 #include "EngineTestSupport.h"
 #include "engine/EngineInternal.h"
 #include "engine/EngineTexts.h"
+#include "zip/CompressUtil.h"
 
 namespace nuva {
 namespace {
@@ -70,6 +71,24 @@ TEST_F(TEngine, InitCallsBothComponentsAndJoinsTheirMessages) {
     EXPECT_EQ(r.result, VARIANT_FALSE);
     EXPECT_EQ(r.progress, 7);  // untouched
     EXPECT_EQ(r.status_text, "host");
+}
+
+TEST_F(TEngine, ComponentsOfTheLastInitStayRegisteredAfterTheEngineGoes) {
+    // A failed Init after a good one leaves neither test component
+    // registered; then an engine of its own comes and goes.
+    ASSERT_TRUE(Init(Config()));
+    EXPECT_FALSE(Init(Config({}, {}, "NoNet.dll", "NoCA.dll")));
+    ASSERT_TRUE(test::RegisteredServer("TestNet.NetworkImpl").empty());
+    ASSERT_TRUE(test::RegisteredServer("TestCA.CAImpl").empty());
+    {
+        TSender engine;
+        TBstr config = TBstr::FromAnsi(Config()), msg;
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(engine.Init(config.Get(), *msg.InOut(), ok), S_OK);
+        ASSERT_EQ(ok, VARIANT_TRUE) << msg.ToAnsi();
+    }
+    EXPECT_EQ(ExtractFileName(test::RegisteredServer("TestNet.NetworkImpl")), "TestNet.dll");
+    EXPECT_EQ(ExtractFileName(test::RegisteredServer("TestCA.CAImpl")), "TestCA.dll");
 }
 
 TEST_F(TEngine, TestConnWithoutAndWithTheComponent) {
@@ -267,10 +286,22 @@ TEST_F(TEngine, RaisedErrorsEndInTheSendFrame) {
 
 TEST_F(TEngine, StaleWorkFilesAreNeverTakenForNewData) {
     // The CA component reports success without writing: the stale .CA file
-    // of an earlier run must not be posted in its place.
-    ASSERT_TRUE(Init(Config({}, {{"ENCRYPT_WRITE", "0"}})));
+    // of an earlier run must not be posted in its place. The stale file is a
+    // whole earlier request as the test CA writes it (its magic, then the
+    // archive XOR 0x5A), so that nothing later in the pipeline would notice
+    // the swap: only its removal before the CA step keeps it out.
     ForceDirectories(send_);
-    test::WriteAll(send_ + PathDelim + "ABC.CA", "stale");
+    {
+        test::TTempDir old;
+        test::WriteAll(old / "old.txt", "stale data");
+        TStringList files;
+        files.Add(old / "old.txt");
+        ASSERT_TRUE(ZipFiles(files, old / "old.zip"));
+        AnsiString sealed = "NUVATCA1";
+        for (char c : test::ReadAll(old / "old.zip")) sealed += static_cast<char>(c ^ 0x5A);
+        test::WriteAll(send_ + PathDelim + "ABC.CA", sealed);
+    }
+    ASSERT_TRUE(Init(Config({}, {{"ENCRYPT_WRITE", "0"}})));
     auto r = Send(Pdu("ABC", "01", {{"a.txt", "x"}}));
     EXPECT_EQ(r.result, VARIANT_FALSE);
     EXPECT_EQ(r.reply.find("stale"), AnsiString::npos);

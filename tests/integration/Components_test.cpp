@@ -3,6 +3,7 @@
 // header readers of the network side.
 #include <gtest/gtest.h>
 
+#include "NuvaConfig.h"
 #include "ca/CaTexts.h"
 #include "invokers/CAInvoker.h"
 #include "invokers/InvokerTestSupport.h"
@@ -200,6 +201,35 @@ TEST(NuvaNet, InitReadsTheNetworkSettings) {
         EXPECT_EQ(net.Init(config.Get(), *msg.InOut(), ok), S_OK);
         EXPECT_EQ(ok != VARIANT_FALSE, c.ok);
         EXPECT_EQ(msg.ToAnsi(), c.msg);
+    }
+}
+
+// What Init hands the transport: the documented defaults where a setting
+// is absent or empty, the given values otherwise.
+TEST(NuvaNet, SettingsTakeTheDocumentedDefaults) {
+    struct {
+        const char* name;
+        AnsiString xml;
+        uint32_t connectMs, sendMs, receiveMs;
+    } const cases[] = {
+        {"absent", "<NETWORK><URL>http://h</URL></NETWORK>", 10000, 30000, 60000},
+        {"empty",
+         "<NETWORK><URL>http://h</URL><CONNECT_TIMEOUT></CONNECT_TIMEOUT><SEND_TIMEOUT> "
+         "</SEND_TIMEOUT><RECEIVE_TIMEOUT></RECEIVE_TIMEOUT></NETWORK>",
+         10000, 30000, 60000},
+        {"given",
+         "<NETWORK><URL>http://h</URL><CONNECT_TIMEOUT>1</CONNECT_TIMEOUT><SEND_TIMEOUT>2"
+         "</SEND_TIMEOUT><RECEIVE_TIMEOUT>3600000</RECEIVE_TIMEOUT></NETWORK>",
+         1, 2, 3600000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const net::TTransportSettings s = net::ReadTransportSettings(TNuvaConfig(c.xml));
+        EXPECT_EQ(s.connectTimeoutMs, c.connectMs);
+        EXPECT_EQ(s.sendTimeoutMs, c.sendMs);
+        EXPECT_EQ(s.receiveTimeoutMs, c.receiveMs);
+        EXPECT_EQ(s.host, "h");
+        EXPECT_EQ(s.port, 80);
     }
 }
 

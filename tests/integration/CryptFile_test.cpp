@@ -263,6 +263,18 @@ TEST_F(CryptFileDefect, OutOfRangeFieldsAreUnsupported) {
     }
 }
 
+// A passphrase file may name any iteration count; one over the limit is
+// refused before any key is derived (0xFFFFFFFF rounds would take hours).
+TEST_F(CryptFileDefect, PassphraseFileOverTheIterationLimitIsRefusedAtOnce) {
+    const std::string passphraseFile = ReadAll(KatPath("kat_passphrase.bin"));
+    for (uint32_t iterations : {kMaxIterations + 1, uint32_t{0xFFFFFFFF}}) {
+        SCOPED_TRACE(iterations);
+        std::string f = passphraseFile;
+        for (int i = 0; i < 4; ++i) f[16 + i] = static_cast<char>(iterations >> (24 - 8 * i));
+        ExpectFault(f, TCryptFault::Unsupported, KatPassphraseKey());
+    }
+}
+
 TEST_F(CryptFileDefect, ChangedChunkOrTagIsDamaged) {
     for (size_t offset : {kFileHeaderSize, kFileHeaderSize + 1023, kFileHeaderSize + 1030,
                           kFileHeaderSize + kRecord + 5, file_.size() - 1}) {

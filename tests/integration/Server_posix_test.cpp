@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "LoopbackSupport_posix.h"
 #include "ServerConfig.h"
 #include "TestSupport.h"
 #include "Transaction.h"
@@ -71,6 +72,7 @@ class ServerCore : public ::testing::Test {
             "</KEY_FILE></CA>"
             "<TYPE><CODE>01</CODE><HANDLER>echo</HANDLER></TYPE>"
             "<TYPE><CODE>02</CODE><HANDLER>store</HANDLER><REPLY_FLAGS>100</REPLY_FLAGS></TYPE>"
+            "<TYPE><CODE>08</CODE><HANDLER>reject</HANDLER></TYPE>"
             "<TYPE><CODE>09</CODE><HANDLER>reject</HANDLER><STATUS>451</STATUS>"
             "<MESSAGE>" + WideToAnsi(u"不受理") + "</MESSAGE></TYPE></SERVER>");
         ForceDirectories(config_.WorkRoot());
@@ -149,6 +151,7 @@ TEST_F(ServerCore, HostileRequestsGetTheirErrorAndWriteNothing) {
         {"too large unpacked", Header("ABC", "01", "101"), Zip({{"big", std::string(200000, 'x')}}),
          400, Utf8(u"请求数据无法解包:解包后的数据过大")},
         {"reject", Header("ABC", "09", "000"), "", 451, Utf8(u"不受理")},
+        {"reject without a status", Header("ABC", "08", "000"), "", 403, Utf8(u"交易被拒绝")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,6 +162,13 @@ TEST_F(ServerCore, HostileRequestsGetTheirErrorAndWriteNothing) {
     }
     // Only the (empty) work root stayed in the data directory.
     EXPECT_EQ(Tree(config_.dataDir), std::vector<AnsiString>{"work"});
+}
+
+// MAX_ITEMS (3 here) is the most entries taken, not the first refused.
+TEST_F(ServerCore, ArchiveOfExactlyMaxItemsEntriesIsTaken) {
+    const TOutcome out = Run(Header("ABC", "01", "101"), Zip({{"1", "1"}, {"2", "2"}, {"3", "3"}}));
+    EXPECT_EQ(out.status, 200) << out.text;
+    EXPECT_EQ(out.header.size(), 64u);
 }
 
 TEST_F(ServerCore, EchoAnswersWithTheConfiguredFlags) {
@@ -272,7 +282,8 @@ class ServerProgram : public ::testing::Test {
     void Start(const AnsiString& tls) {
         WriteAll(temp_ / "server.xml",
                  "<SERVER><DATA_DIR>" + temp_ / "data" + "</DATA_DIR><MAX_BODY>1000</MAX_BODY>" +
-                 tls + "<TYPE><CODE>01</CODE></TYPE></SERVER>");
+                 tls + "<TYPE><CODE>01</CODE></TYPE>"
+                 "<TYPE><CODE>02</CODE><HANDLER>store</HANDLER></TYPE></SERVER>");
         const std::string command = std::string("'") + NUVA_SERVER_BINARY + "' --config '" +
                                     temp_ / "server.xml" + "' --port-file '" + temp_ / "port" +
                                     "' >'" + temp_ / "out.log" + "' 2>'" + temp_ / "err.log" +
@@ -294,6 +305,17 @@ class ServerProgram : public ::testing::Test {
         stopped_ = true;
         const std::string kill = "kill -TERM $(cat '" + temp_ / "pid" + "')";
         ASSERT_EQ(std::system(kill.c_str()), 0);
+    }
+    // Stops the server and waits until it says it has stopped; its standard
+    // error then.
+    std::string StopAndWait() {
+        Stop();
+        std::string err;
+        for (int i = 0; i < 200 && err.find("nuva-server: stopped") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            err = ReadAll(temp_ / "err.log");
+        }
+        return err;
     }
     TStringSink Post(const std::string& body) {
         TStringSource source(body);
@@ -326,12 +348,7 @@ TEST_F(ServerProgram, AnswersHealthLimitsAndMalformedRequestsThenStopsCleanly) {
     EXPECT_EQ(echo.status, 200);
     EXPECT_EQ(echo.body.substr(64), "hello");
 
-    Stop();
-    std::string err;
-    for (int i = 0; i < 200 && err.find("nuva-server: stopped") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        err = ReadAll(temp_ / "err.log");
-    }
+    const std::string err = StopAndWait();
     EXPECT_NE(err.find("SIGTERM, stopping"), std::string::npos) << err;
     EXPECT_NE(err.find("nuva-server: stopped"), std::string::npos) << err;
     // One log line per transaction, in order, with the result.
@@ -341,6 +358,53 @@ TEST_F(ServerProgram, AnswersHealthLimitsAndMalformedRequestsThenStopsCleanly) {
     EXPECT_NE(log.find("sender=ABC type=01 in=69 out=69 status=200 ok"), std::string::npos) << log;
     // No work directory stayed.
     EXPECT_TRUE(Tree(temp_ / "data" + "/work").empty());
+}
+
+// MAX_BODY (1000 here) counts the bytes after the 64-byte header: exactly
+// that many are taken, one more is refused.
+TEST_F(ServerProgram, BodyOfExactlyMaxBodyBytesIsTaken) {
+    const struct {
+        size_t bytes;
+        int status;
+    } cases[] = {{1000, 200}, {1001, 413}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const std::string data(c.bytes, 'x');
+        const TStringSink reply = Post(Header("ABC", "01", "100", "a.txt") + data);
+        EXPECT_EQ(reply.status, c.status);
+        if (c.status == 200 && reply.body.size() >= 64) {
+            EXPECT_EQ(reply.body.substr(64), data);
+        }
+    }
+}
+
+// A request whose body ends before its Content-Length (the client sends 164
+// of 1064 bytes and closes) is never handed to the transaction; the same
+// request whole is, by the store handler.
+TEST_F(ServerProgram, RequestCutShortIsNotProcessed) {
+    auto request = [](size_t declared, const std::string& body) {
+        return "POST " + std::string(wire::kTransactionPath) +
+               " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + wire::kDataType +
+               "\r\nContent-Length: " + std::to_string(declared) + "\r\nConnection: close\r\n\r\n" +
+               body;
+    };
+    const int port = std::atoi(port_.c_str());
+    const std::string cut = Header("ABC", "02", "100", "cut.txt") + std::string(100, 'c');
+    const std::string cutReply =
+        test::LoopbackExchange(port, request(1064, cut), test::TAfterRequest::CloseSending);
+    EXPECT_NE(test::HttpStatus(cutReply), 200) << cutReply;
+    const std::string whole = Header("ABC", "02", "100", "whole.txt") + std::string(100, 'w');
+    const std::string wholeReply = test::LoopbackExchange(port, request(whole.size(), whole));
+    EXPECT_EQ(test::HttpStatus(wholeReply), 200) << wholeReply;
+
+    const std::string err = StopAndWait();
+    ASSERT_NE(err.find("nuva-server: stopped"), std::string::npos) << err;
+    std::vector<AnsiString> stored;
+    for (const AnsiString& path : Tree(temp_ / "data/store")) {
+        const AnsiString name = ExtractFileName(path);
+        if (name == "cut.txt" || name == "whole.txt") stored.push_back(name);
+    }
+    EXPECT_EQ(stored, std::vector<AnsiString>{"whole.txt"});
 }
 
 class ServerProgramTls : public ServerProgram {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs a test program against a nuva-server of its own: a fresh directory
-# with a key file and a server configuration (the type codes the transaction
-# tests use), the server on a free loopback port, the program with the
+# Runs a test program against a nuva-server of its own: a fresh directory of
+# a unique name under DIR (removed on every way out, so runs side by side
+# never meet) with a key file and a server configuration (the type codes the
+# transaction tests use), the server on a free loopback port, the program with the
 # server's whereabouts in its environment, then a clean stop (SIGTERM) of the
 # server, which must exit 0.
 #
@@ -37,8 +38,14 @@ client_path() {
   if [ $wine = 1 ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
 }
 
-rm -rf "$dir"
-mkdir -p "$dir/data"
+server_pid= tls_pid= parent=$dir dir=
+cleanup() {
+  for pid in $server_pid $tls_pid; do kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  [ -z "$dir" ] || rm -rf "$dir"
+}
+trap cleanup EXIT
+mkdir -p "$parent" && dir=$(mktemp -d "$parent/run.XXXXXX") && mkdir "$dir/data" ||
+  { echo "with-server.sh: cannot make a run directory under $parent" >&2; exit 1; }
 od -An -tx1 -N32 /dev/urandom | tr -d ' \n' >"$dir/key.hex"
 
 {
@@ -71,14 +78,12 @@ for _ in $(seq 100); do
 done
 if [ ! -s "$dir/port" ]; then
   echo "with-server.sh: nuva-server did not start:"; cat "$dir/server.err"
-  kill $server_pid 2>/dev/null
   exit 1
 fi
 port=$(cat "$dir/port")
 
 # The same server over HTTPS, with a self-signed certificate for 127.0.0.1,
 # where the openssl program is there to make one.
-tls_pid=
 if command -v openssl >/dev/null &&
   (cd "$dir" && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
      -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -days 2 -keyout tls.key -out tls.pem &&
@@ -106,13 +111,13 @@ export NUVA_IT_KEY_FILE NUVA_IT_DATA
 "$@"
 status=$?
 
-if [ -n "$tls_pid" ]; then kill -TERM $tls_pid; wait $tls_pid; fi
+if [ -n "$tls_pid" ]; then kill -TERM $tls_pid; wait $tls_pid; tls_pid=; fi
 kill -TERM $server_pid
 wait $server_pid
 server_status=$?
+server_pid=
 if [ $server_status -ne 0 ] || ! grep -q "nuva-server: stopped" "$dir/server.err"; then
   echo "with-server.sh: nuva-server did not stop cleanly (exit $server_status):"; tail -5 "$dir/server.err"
   status=1
 fi
-[ $status -eq 0 ] && rm -rf "$dir"
 exit $status

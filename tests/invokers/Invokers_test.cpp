@@ -302,21 +302,28 @@ TEST_F(TInvokerCalls, UnknownMemberFailsWithTheSystemTextAndTheInvokerStaysUsabl
 }
 
 TEST_F(TInvokerCalls, ComponentExceptionBringsItsDescription) {
-    auto net = Network({{"RAISE", "Post"}, {"RAISE_MSG", A(u"服务器拒绝连接")}});
-    TBstr h = TBstr::FromAnsi("H"), s = TBstr::FromAnsi("S");
-    TBstr replyHeader, replyFile, status;
-    SHORT progress = 0;
-    EXPECT_EQ(net->Post(h.Get(), s.Get(), *replyHeader.InOut(), *replyFile.InOut(), progress,
-                        *status.InOut(), *msg_.InOut(), ok_),
-              E_UNEXPECTED);
-    try {
-        OleCheck(E_UNEXPECTED);
-        ADD_FAILURE() << "no error";
-    } catch (const EOleError& e) {
-        EXPECT_EQ(e.Message(), A(u"服务器拒绝连接"));
-        EXPECT_EQ(e.ErrorCode(), E_UNEXPECTED);
+    // The description in EXCEPINFO itself, or only through the deferred
+    // fill-in (EXCEPINFO empty but for pfnDeferredFillIn, which the caller
+    // must call to get it).
+    for (const char* fillIn : {"0", "1"}) {
+        SCOPED_TRACE(fillIn);
+        auto net = Network(
+            {{"RAISE", "Post"}, {"RAISE_MSG", A(u"服务器拒绝连接")}, {"RAISE_FILL_IN", fillIn}});
+        TBstr h = TBstr::FromAnsi("H"), s = TBstr::FromAnsi("S");
+        TBstr replyHeader, replyFile, status;
+        SHORT progress = 0;
+        EXPECT_EQ(net->Post(h.Get(), s.Get(), *replyHeader.InOut(), *replyFile.InOut(), progress,
+                            *status.InOut(), *msg_.InOut(), ok_),
+                  E_UNEXPECTED);
+        try {
+            OleCheck(E_UNEXPECTED);
+            ADD_FAILURE() << "no error";
+        } catch (const EOleError& e) {
+            EXPECT_EQ(e.Message(), A(u"服务器拒绝连接"));
+            EXPECT_EQ(e.ErrorCode(), E_UNEXPECTED);
+        }
+        EXPECT_EQ(net->TestConn(*msg_.InOut(), ok_), S_OK);
     }
-    EXPECT_EQ(net->TestConn(*msg_.InOut(), ok_), S_OK);
 }
 
 TEST(OleError, TextComesFromErrorInfoThenTheSystemThenTheCode) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "PlatformTestText.h"
 #include "TestSupport.h"
@@ -254,6 +256,49 @@ TEST(FilesTest, UniqueTempFilesAreDistinctAndExist) {
         DeleteFile(b);
     }
     EXPECT_EQ(CreateUniqueTempFile(tmp / "missing", "TMZ"), "");
+}
+
+// Scratch directories of tests and fuzz replays running side by side must
+// never coincide: many threads at once each get an empty directory of their
+// own, in the given directory or in the temporary one.
+TEST(FilesTest, UniqueTempDirectoriesAreDistinctEvenWhenMadeAtOnce) {
+    TTempDir tmp;
+    const struct {
+        const char* where;
+        AnsiString dir;
+        AnsiString expectedDir;
+    } cases[] = {
+        {"given directory", tmp.Path(), tmp.Path()},
+        {"given without delimiter", ExcludeTrailingPathDelimiter(tmp.Path()), tmp.Path()},
+        {"temporary directory", "", TempDirectory()},
+    };
+    const int kThreads = 8, kEach = 4;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        std::vector<std::vector<AnsiString>> made(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kEach; ++i)
+                    made[t].push_back(CreateUniqueTempDirectory(c.dir, "nuva-unique-"));
+            });
+        for (std::thread& t : threads) t.join();
+        std::set<AnsiString> distinct;
+        for (const auto& list : made)
+            for (const AnsiString& d : list) {
+                EXPECT_FALSE(d.empty());
+                if (d.empty()) continue;
+                distinct.insert(d);
+                EXPECT_TRUE(DirectoryExists(d)) << d;
+                EXPECT_EQ(ExtractFileName(d).substr(0, 3), "nuv") << d;
+                EXPECT_EQ(AnsiUpperCaseAscii(ExtractFilePath(d)),
+                          AnsiUpperCaseAscii(c.expectedDir));
+                EXPECT_EQ(ListDirectoryEntries(d).size(), 2u) << d;  // "." and ".."
+            }
+        EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kEach));
+        for (const AnsiString& d : distinct) EXPECT_TRUE(RemoveDir(d)) << d;
+    }
+    EXPECT_EQ(CreateUniqueTempDirectory(tmp / "missing", "nuva-unique-"), "");
 }
 
 TEST(FilesTest, UniqueTempFileNamesKeepThreePrefixBytes) {

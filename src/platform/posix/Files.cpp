@@ -197,6 +197,13 @@ AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix)
     return Utf8ToAnsi(pattern);
 }
 
+AnsiString CreateUniqueTempDirectory(const AnsiString& dir, const AnsiString& prefix) {
+    AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
+    std::string pattern = ToDisk(base + prefix) + "XXXXXX";
+    if (!mkdtemp(pattern.data())) return AnsiString();
+    return Utf8ToAnsi(pattern);
+}
+
 AnsiString ShortPathName(const AnsiString& path) {
     return path;
 }

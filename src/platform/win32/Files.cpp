@@ -137,6 +137,22 @@ AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix)
     return AnsiString(buffer);
 }
 
+// The system's unique temporary name, made a directory: GetTempFileNameA
+// creates an empty file under a number no other caller holds, which gives way
+// to a directory of the same name. CreateDirectoryA fails when another caller
+// took the name in between; then the next number is tried.
+AnsiString CreateUniqueTempDirectory(const AnsiString& dir, const AnsiString& prefix) {
+    const int kAttempts = 100;
+    AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
+    char buffer[MAX_PATH + 1];
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (GetTempFileNameA(base.c_str(), prefix.c_str(), 0, buffer) == 0) return AnsiString();
+        if (!DeleteFileA(buffer)) continue;
+        if (CreateDirectoryA(buffer, nullptr)) return AnsiString(buffer);
+    }
+    return AnsiString();
+}
+
 AnsiString ShortPathName(const AnsiString& path) {
     DWORD n = GetShortPathNameA(path.c_str(), nullptr, 0);
     if (n == 0) return path;

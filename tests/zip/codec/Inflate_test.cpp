@@ -327,6 +327,13 @@ TEST(InflateTest, HandBuiltBlocks) {
         cases.push_back({"distance too far back", w.Finish(), kInflateInvalidData, ""});
     }
     {
+        TBitWriter w;  // the same with 60 literals after it: input enough for the fast loop
+        w.Put(1, 1), w.Put(1, 2), PutFixedLiteral(w, 'x'), PutFixedLiteral(w, 257), w.PutCode(1, 5);
+        for (int i = 0; i < 60; ++i) PutFixedLiteral(w, 'x');
+        PutFixedLiteral(w, 256);
+        cases.push_back({"distance too far back, fast loop", w.Finish(), kInflateInvalidData, ""});
+    }
+    {
         TBitWriter w;  // a distance of 1 after one byte is fine
         w.Put(1, 1), w.Put(1, 2), PutFixedLiteral(w, 'x'), PutFixedLiteral(w, 257), w.PutCode(0, 5);
         PutFixedLiteral(w, 256);
