@@ -25,7 +25,7 @@ build=1
 [ "${1:-}" = "--no-build" ] && build=0
 
 out=build/dist/nuva-windows
-rm -rf "$out" "$out.zip" build/dist/nuva-x64.msi build/dist/nuva-x86.msi
+rm -rf "$out" "$out.zip" build/dist/nuva-x64.msi build/dist/nuva-x86.msi build/dist/msi-x64.log build/dist/msi-x86.log
 mkdir -p "$out"
 
 copy_arch() {
@@ -131,6 +131,7 @@ for arch in x64 x86; do
   if [ ! -f "$out/$arch/DuredaVevuvavizuriz_NUVA.dll" ]; then
     echo "dist: nuva-$arch.msi left out: no $arch library"
   elif bash scripts/msi.sh "$out/$arch" $arch "build/dist/nuva-$arch.msi" >"build/dist/msi-$arch.log" 2>&1; then
+    rm -f "build/dist/msi-$arch.log"
     echo "dist: build/dist/nuva-$arch.msi"
   else
     echo "dist: nuva-$arch.msi failed (build/dist/msi-$arch.log)"
