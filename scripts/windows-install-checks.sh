@@ -268,6 +268,8 @@ VBS
     "$run" reg query "$k" >/dev/null 2>&1 && left+=("$k")
   done
   [ -n "$folder" ] && [ -e "$folder" ] && left+=("$folder")
+  "$run" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    grep -q 'DisplayName *REG_SZ *DuredaVevuvavizuriz_NUVA$' && left+=("the installed-programs entry")
   if [ $installed = 1 ] && [ -n "$folder" ] && [ $present = ${#keys[@]} ] && [ $uninstall_rc = 0 ] &&
      [ ${#left[@]} -eq 0 ]; then
     check_passed "$label MSI: msiexec /x /qn removes every key (${#keys[@]} trees) and file it wrote"
