@@ -3,7 +3,7 @@
 // result goes back into the caller's variant afterwards.
 #include "com/ScriptArguments.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace nuva::senderimpl {
 
@@ -77,8 +77,10 @@ HRESULT InvokeWithScriptArguments(TTypedInvoke typed, ISender* object, DISPID id
         return typed(object, id, iid, lcid, flags, params, result, excepInfo, argErr);
 
     const UINT count = signature->count;
-    std::vector<VARIANT> args(params->rgvarg, params->rgvarg + count);
-    std::vector<TStandIn> standIns(count);  // by DISPPARAMS position; never resized
+    // Fixed storage: nothing here may throw across the COM boundary.
+    VARIANT args[kMaxParams];
+    std::copy(params->rgvarg, params->rgvarg + count, args);
+    TStandIn standIns[kMaxParams];  // by DISPPARAMS position
     bool adapted = false;
     for (UINT i = 0; i < count; ++i) {
         // DISPPARAMS holds the arguments last first.
@@ -138,7 +140,7 @@ HRESULT InvokeWithScriptArguments(TTypedInvoke typed, ISender* object, DISPID id
     }
     if (!adapted) return typed(object, id, iid, lcid, flags, params, result, excepInfo, argErr);
 
-    DISPPARAMS typedParams{args.data(), nullptr, count, 0};
+    DISPPARAMS typedParams{args, nullptr, count, 0};
     const HRESULT hr = typed(object, id, iid, lcid, flags, &typedParams, result, excepInfo, argErr);
     if (hr != S_OK && hr != DISP_E_EXCEPTION) return hr;  // the method did not run
 
