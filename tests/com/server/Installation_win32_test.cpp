@@ -130,8 +130,9 @@ TEST(Regsvr32, RegistersTheEightValuesAndRemovesThem) {
     EXPECT_TRUE(RegisterDll(ServerPath(), true));
 }
 
-// What a script host shows of the object is its creation by ProgID (it
-// cannot pass its variables to the by-reference parameters).
+// A script host creates the object by ProgID. (Its calls with variables run
+// in the test command against the installed package:
+// scripts/windows-install-checks.sh.)
 TEST(ScriptHost, CreatesTheObjectByProgId) {
     RegisterTypeLibraryFile(HostTypeLibraryPath());
     ASSERT_EQ(RunProgram("regsvr32 /s \"" + ServerPath() + "\""), 0);
