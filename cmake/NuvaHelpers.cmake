@@ -43,3 +43,32 @@ function(nuva_our_libraries var)
   endforeach()
   set(${var} ${libs} PARENT_SCOPE)
 endfunction()
+
+# nuva_version_resource(TARGET DESCRIPTION): on Windows, a VERSIONINFO
+# resource for a binary we ship: file and product version from the project's
+# version (project() in the top CMakeLists.txt, the one place it is set), the
+# product name, DESCRIPTION and the file's original name. Nothing elsewhere.
+function(nuva_version_resource target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(type ${target} TYPE)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  if(type STREQUAL "EXECUTABLE")
+    set(NUVA_VERSION_FILETYPE VFT_APP)
+    set(NUVA_VERSION_FILENAME ${name}.exe)
+  else()
+    set(NUVA_VERSION_FILETYPE VFT_DLL)
+    set(NUVA_VERSION_FILENAME ${name}.dll)
+  endif()
+  set(NUVA_VERSION_INTERNAL ${name})
+  set(NUVA_VERSION_DESCRIPTION "${description}")
+  set(NUVA_VERSION_COMMAS
+      "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()

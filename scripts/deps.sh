@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine64 wine libwine-dev
+  wine64 wine libwine-dev wixl msitools
   python3 p7zip-full locales tzdata
   pkg-config libssl-dev libcurl4-openssl-dev libcpp-httplib-dev openssl
 )

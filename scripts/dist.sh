@@ -8,6 +8,9 @@
 #     config.example.xml  a configuration naming the two components (GBK)
 #     action.ini          the steps per type code (example)
 #     INSTALL.txt         how to install and check it (GBK, CRLF)
+#   nuva-x64.msi  nuva-x86.msi
+#                         the Windows Installer packages (scripts/msi.sh, wixl),
+#                         made from the x64/ and x86/ folders above
 #
 #   scripts/dist.sh          builds the win64 and win32 trees' parts first
 #   scripts/dist.sh --no-build
@@ -22,15 +25,20 @@ build=1
 [ "${1:-}" = "--no-build" ] && build=0
 
 out=build/dist/nuva-windows
-rm -rf "$out" "$out.zip"
+rm -rf "$out" "$out.zip" build/dist/nuva-x64.msi build/dist/nuva-x86.msi build/dist/msi-x64.log build/dist/msi-x86.log
 mkdir -p "$out"
 
 copy_arch() {
   local preset=$1 arch=$2 bin=build/$1/bin
   if [ $build = 1 ]; then
     if cmake --preset "$preset" >"build/$preset.dist-configure.log" 2>&1; then
-      cmake --build --preset "$preset" -j "$jobs" --target nuva NuvaNet NuvaCA >"build/$preset.dist-build.log" 2>&1 ||
-        echo "dist: $preset: building nuva and the components failed (build/$preset.dist-build.log)"
+      : >"build/$preset.dist-build.log"
+      # One target at a time: make runs several given at once in parallel,
+      # and they share the libraries they link.
+      for target in nuva NuvaNet NuvaCA; do
+        cmake --build --preset "$preset" -j "$jobs" --target $target >>"build/$preset.dist-build.log" 2>&1 ||
+          echo "dist: $preset: building $target failed (build/$preset.dist-build.log)"
+      done
       # The library DLL, where this tree defines it.
       cmake --build --preset "$preset" -j "$jobs" --target DuredaVevuvavizuriz_NUVA >>"build/$preset.dist-build.log" 2>&1 || true
     else
@@ -117,3 +125,15 @@ TXT
 
 (cd build/dist && python3 -m zipfile -c nuva-windows.zip nuva-windows)
 echo "dist: build/dist/nuva-windows and build/dist/nuva-windows.zip"
+
+# The installer packages, from the stripped files of each architecture.
+for arch in x64 x86; do
+  if [ ! -f "$out/$arch/DuredaVevuvavizuriz_NUVA.dll" ]; then
+    echo "dist: nuva-$arch.msi left out: no $arch library"
+  elif bash scripts/msi.sh "$out/$arch" $arch "build/dist/nuva-$arch.msi" >"build/dist/msi-$arch.log" 2>&1; then
+    rm -f "build/dist/msi-$arch.log"
+    echo "dist: build/dist/nuva-$arch.msi"
+  else
+    echo "dist: nuva-$arch.msi failed (build/dist/msi-$arch.log)"
+  fi
+done

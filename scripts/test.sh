@@ -103,6 +103,8 @@ if [ $built_win64 = 1 ]; then
   grep -E 'tests passed|tests failed' build/win64.test.log
   note "the x86-64 library installed as a Windows host installs it"
   com_host_checks win64 x86-64
+  . scripts/windows-install-checks.sh && windows_install_checks win64 x86-64
+  [ $built_win32 = 1 ] && msi_package_checks win32 i686  # the x86 package's tables
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 fi
 

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "com/ScriptArguments.h"
 #include "com/TypeInformation.h"
 #include "invokers/OleError.h"
 #include "platform/Platform.h"
@@ -129,7 +130,9 @@ HRESULT TSenderImpl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID
 
 HRESULT TSenderImpl::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
                             VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
-    return senderimpl::InvokeMethod(this, id, iid, lcid, flags, params, result, excepInfo, argErr);
+    // Script hosts' variants by reference become typed arguments first.
+    return senderimpl::InvokeWithScriptArguments(&senderimpl::InvokeMethod, this, id, iid, lcid,
+                                                 flags, params, result, excepInfo, argErr);
 }
 
 // The three methods: out strings nulled (what the caller left in them is not

@@ -68,7 +68,8 @@ inline constexpr const char kTypeInfoIncorrect[] = "Incorrect type information f
 // Answers IUnknown, IDispatch and ISender (one pointer), ISupportErrorInfo
 // and IProvideClassInfo. IDispatch is served from ISender's type information
 // on Windows (the host library's names and dispatch ids) and from a name
-// table with the same names and ids on POSIX.
+// table with the same names and ids on POSIX; Invoke also takes script
+// hosts' variants by reference (ScriptArguments.h).
 //
 // Each ISender method: sets its out strings (Message, and Reply for Send) to
 // null without freeing what the caller left in them, calls the engine

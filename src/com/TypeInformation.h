@@ -31,6 +31,8 @@ void LoadTypeInformation(const AnsiString& modulePath);
 // (VT_BSTR, VT_I2, VT_BOOL), else DISP_E_TYPEMISMATCH with `*argErr`. On
 // both, a failure HRESULT of the method becomes DISP_E_EXCEPTION with
 // EXCEPINFO filled from the thread's error info, which stays set.
+// (TSenderImpl::Invoke puts the script hosts' adapter, ScriptArguments.h, in
+// front of InvokeMethod.)
 HRESULT TypeInfoCount(UINT* count);
 HRESULT InterfaceTypeInfo(UINT index, ITypeInfo** info);
 HRESULT IdsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);

@@ -95,6 +95,78 @@ TEST(ComVariantTest, ClearFreesOwnedValuesOnlyAndRefusesUnknownTypes) {
 
 // The well-known identifiers, their text both ways, and texts that are not
 // GUIDs, answered alike by our parser and the system's.
+// The conversions that script hosts' arguments need (to a string and to a
+// 16-bit integer), each from the types such hosts pass. Under Wine the
+// system's VariantChangeType answers, the oracle for the POSIX subset.
+TEST(ComVariantTest, ChangeTypeToStringAndShort) {
+    auto make = [](VARTYPE vt, long long n, const char16_t* text = nullptr) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = vt;
+        if (vt == VT_I2) v.iVal = static_cast<SHORT>(n);
+        if (vt == VT_I4) v.lVal = static_cast<LONG>(n);
+        if (vt == VT_BOOL) v.boolVal = n ? VARIANT_TRUE : VARIANT_FALSE;
+        if (vt == VT_BSTR) v.bstrVal = SysAllocString(OleText(text));
+        return v;
+    };
+    const struct {
+        const char* name;
+        VARIANT value;
+        VARTYPE to;
+        HRESULT hr;
+        const char16_t* text;  // VT_BSTR
+        SHORT number;          // VT_I2
+    } cases[] = {
+        {"empty to string", make(VT_EMPTY, 0), VT_BSTR, S_OK, u"", 0},
+        {"short to string", make(VT_I2, -5), VT_BSTR, S_OK, u"-5", 0},
+        {"long to string", make(VT_I4, 1234567), VT_BSTR, S_OK, u"1234567", 0},
+        {"boolean to string", make(VT_BOOL, 1), VT_BSTR, S_OK, u"-1", 0},
+        {"string to string", make(VT_BSTR, 0, u"你好"), VT_BSTR, S_OK, u"你好", 0},
+        {"null to string", make(VT_NULL, 0), VT_BSTR, DISP_E_TYPEMISMATCH, nullptr, 0},
+        {"empty to short", make(VT_EMPTY, 0), VT_I2, S_OK, nullptr, 0},
+        {"long to short", make(VT_I4, -32768), VT_I2, S_OK, nullptr, -32768},
+        {"long out of range", make(VT_I4, 70000), VT_I2, DISP_E_OVERFLOW, nullptr, 0},
+        {"boolean to short", make(VT_BOOL, 1), VT_I2, S_OK, nullptr, -1},
+        {"digits to short", make(VT_BSTR, 0, u" 42 "), VT_I2, S_OK, nullptr, 42},
+        {"signed digits to short", make(VT_BSTR, 0, u"-17"), VT_I2, S_OK, nullptr, -17},
+        {"digits out of range", make(VT_BSTR, 0, u"70000"), VT_I2, DISP_E_OVERFLOW, nullptr, 0},
+        {"a word to short", make(VT_BSTR, 0, u"abc"), VT_I2, DISP_E_TYPEMISMATCH, nullptr, 0},
+        {"null to short", make(VT_NULL, 0), VT_I2, DISP_E_TYPEMISMATCH, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TVariant source, result;
+        *source.Get() = c.value;
+        // Whatever the result held is cleared (the sanitizers watch).
+        result.Get()->vt = VT_BSTR;
+        result.Get()->bstrVal = SysAllocString(OleText(u"old"));
+        const HRESULT hr = VariantChangeType(result.Get(), source.Get(), 0, c.to);
+        EXPECT_EQ(hr, c.hr);
+        if (FAILED(hr)) {
+            EXPECT_EQ(BstrToWide(result.Get()->bstrVal), u"old") << "untouched on failure";
+            continue;
+        }
+        ASSERT_EQ(result.Get()->vt, c.to);
+        if (c.to == VT_BSTR) {
+            EXPECT_EQ(BstrToWide(result.Get()->bstrVal), c.text);
+        } else {
+            EXPECT_EQ(result.Get()->iVal, c.number);
+        }
+    }
+    // Through a variant by reference, as script hosts pass their variables,
+    // and in place.
+    TVariant held, ref, inPlace;
+    held.Get()->vt = VT_I4;
+    held.Get()->lVal = 12;
+    ref.Get()->vt = VT_BYREF | VT_VARIANT;
+    ref.Get()->pvarVal = held.Get();
+    ASSERT_EQ(VariantChangeType(inPlace.Get(), ref.Get(), 0, VT_BSTR), S_OK);
+    EXPECT_EQ(BstrToWide(inPlace.Get()->bstrVal), u"12");
+    ASSERT_EQ(VariantChangeType(inPlace.Get(), inPlace.Get(), 0, VT_I2), S_OK);
+    EXPECT_EQ(inPlace.Get()->vt, VT_I2);
+    EXPECT_EQ(inPlace.Get()->iVal, 12);
+}
+
 TEST(ComGuidTest, TextRoundTripsAndMalformedTextIsRefused) {
     const struct {
         const IID* iid;

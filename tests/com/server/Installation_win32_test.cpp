@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "../ComTestSupport.h"
 #include "com/Registration.h"
@@ -129,8 +130,9 @@ TEST(Regsvr32, RegistersTheEightValuesAndRemovesThem) {
     EXPECT_TRUE(RegisterDll(ServerPath(), true));
 }
 
-// What a script host shows of the object is its creation by ProgID (it
-// cannot pass its variables to the by-reference parameters).
+// A script host creates the object by ProgID. (Its calls with variables run
+// in the test command against the installed package:
+// scripts/windows-install-checks.sh.)
 TEST(ScriptHost, CreatesTheObjectByProgId) {
     RegisterTypeLibraryFile(HostTypeLibraryPath());
     ASSERT_EQ(RunProgram("regsvr32 /s \"" + ServerPath() + "\""), 0);
@@ -180,6 +182,47 @@ TEST(HostLibraryMissing, CreationFailsCleanlyUntilItIsRegistered) {
 
     EXPECT_TRUE(RegisterDll(server, false));
     EXPECT_TRUE(RegisterDll(ServerPath(), true));
+}
+
+// Every binary we ship carries a version resource with the project's
+// version (NUVA_PROJECT_VERSION, from project() in CMakeLists.txt) and its
+// own file name, as the system's version API reads it.
+TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion) {
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(sscanf(NUVA_PROJECT_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+    for (const char* file : {kServerFile, "nuva.exe", "NuvaNet.dll", "NuvaCA.dll", "TestNet.dll"}) {
+        SCOPED_TRACE(file);
+        const AnsiString path = ProgramDirectory() + file;
+        DWORD handle = 0;
+        const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+        ASSERT_NE(size, 0u) << "no version resource";
+        std::vector<char> data(size);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, data.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+        ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(fixed->dwFileVersionMS, (major << 16) | minor);
+        EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+        const struct {
+            const char* name;
+            AnsiString expected;
+        } strings[] = {{"FileVersion", NUVA_PROJECT_VERSION},
+                       {"ProductVersion", NUVA_PROJECT_VERSION},
+                       {"ProductName", "DuredaVevuvavizuriz_NUVA"},
+                       {"OriginalFilename", file}};
+        for (const auto& s : strings) {
+            char* text = nullptr;
+            const AnsiString query = AnsiString("\\StringFileInfo\\040904b0\\") + s.name;
+            ASSERT_TRUE(VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&text),
+                                       &length))
+                << s.name;
+            EXPECT_EQ(AnsiString(text), s.expected) << s.name;
+        }
+    }
 }
 
 }  // namespace

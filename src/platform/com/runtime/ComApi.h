@@ -380,6 +380,16 @@ NUVA_COMRT_API UINT SysStringLen(BSTR bstr);
 
 NUVA_COMRT_API void VariantInit(VARIANT* v);
 NUVA_COMRT_API HRESULT VariantClear(VARIANT* v);
+// The subset of conversions that script hosts' arguments need: from
+// VT_EMPTY, VT_I2, VT_I4, VT_BOOL and VT_BSTR (by value, by reference or in
+// a VT_BYREF | VT_VARIANT) to VT_BSTR (decimal digits, VT_BOOL as "-1" or
+// "0", VT_EMPTY as "") and to VT_I2 (VT_EMPTY as 0, a string of an optional
+// sign and decimal digits between blanks). Anything else is
+// DISP_E_TYPEMISMATCH (Windows converts more types, and strings by the
+// locale's rules), a value out of range DISP_E_OVERFLOW; `dest` is untouched
+// on failure. `flags` is ignored; `dest` may be `src`.
+NUVA_COMRT_API HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags,
+                                         VARTYPE vt);
 
 NUVA_COMRT_API HRESULT CoInitialize(void* reserved);
 NUVA_COMRT_API HRESULT CoInitializeEx(void* reserved, DWORD flags);
