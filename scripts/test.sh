@@ -91,6 +91,8 @@ com_host_checks() {
     check_failed "$label nuva send --com: see $dir/register.log and $dir/send.log"
   fi
 }
+# The MSI packages installed and removed, and a script host (cscript).
+. scripts/windows-install-checks.sh
 if [ $built_dev = 1 ]; then
   note "native tests (ASan/UBSan)"
   ctest --preset dev -j "$((jobs > 8 ? jobs : 8))" >build/dev.test.log 2>&1 || { status=1; tail -n 30 build/dev.test.log; }
@@ -103,7 +105,7 @@ if [ $built_win64 = 1 ]; then
   grep -E 'tests passed|tests failed' build/win64.test.log
   note "the x86-64 library installed as a Windows host installs it"
   com_host_checks win64 x86-64
-  . scripts/windows-install-checks.sh && windows_install_checks win64 x86-64
+  windows_install_checks win64 x86-64
   [ $built_win32 = 1 ] && msi_package_checks win32 i686  # the x86 package's tables
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 fi
@@ -283,6 +285,7 @@ if [ $built_win32 = 1 ] && runs_32bit; then
     grep -E 'tests passed|tests failed' build/win32.test.log
     win32_tree=build/win32
     com_host_checks win32 i686
+    windows_install_checks win32 i686
     wineserver32 -k >/dev/null 2>&1 || true
     unset NUVA_WINE_CHROOT
     wine32_cleanup
@@ -290,15 +293,16 @@ if [ $built_win32 = 1 ] && runs_32bit; then
     echo "32-bit tier: $((SECONDS - tier_start)) s"
   else
     check_failed "32-bit programs run here, but the 32-bit tier could not run: $wine32_why"
-    extra_failed=$((extra_failed + 2))
+    extra_failed=$((extra_failed + 8))
   fi
 elif [ $built_win32 = 1 ]; then
   echo "skipped: this machine's kernel does not run 32-bit programs: the i686 test suites,"
-  echo "         the 32-bit regsvr32 and the 32-bit nuva send --com did not run"
-  extra_skipped=$((extra_skipped + 3))
+  echo "         the 32-bit regsvr32, nuva send --com and the x86 package's installation"
+  echo "         checks did not run"
+  extra_skipped=$((extra_skipped + 9))
 else
   check_failed "the 32-bit tier could not run: the win32 build failed"
-  extra_failed=$((extra_failed + 2))
+  extra_failed=$((extra_failed + 8))
 fi
 
 # Count test cases over the suites from the GoogleTest XML reports, plus the
