@@ -65,10 +65,13 @@ ensure() {
   touch "$root/.complete"
 }
 
-bind() {  # bind SRC: SRC at the same path inside
-  local src=$1
-  mkdir -p "$root$src"
-  mountpoint -q "$root$src" || mount --bind "$src" "$root$src"
+bind() {  # bind SRC: SRC at the same path inside, as spelt and as resolved
+  local src target
+  src=$(cd "$1" && pwd -P) || return 1
+  for target in "$src" "$(realpath -s "$1")"; do
+    mkdir -p "$root$target"
+    mountpoint -q "$root$target" || mount --bind "$src" "$root$target"
+  done
 }
 
 mount_system() {
@@ -101,7 +104,7 @@ case "${1:-}" in
     [ -f "$root/.complete" ] || { echo "no i386 userland at $root"; exit 1; }
     mount_system
     bind /tmp
-    for d in "$@"; do bind "$(cd "$d" && pwd -P)"; done
+    for d in "$@"; do bind "$d"; done
     ;;
   umount) undo_mounts ;;
   run)
