@@ -336,7 +336,9 @@ bool TSender::ParseReplyHeader(TData& rep) {
 
     if (moveBody) {
         const AnsiString target = replyDir + rep.Reserve;
-        if (target != rep.DataFile && !MoveFileReplace(rep.DataFile, target)) return false;
+        if (target != rep.DataFile && !IsSameFile(target, rep.DataFile) &&
+            !MoveFileReplace(rep.DataFile, target))
+            return false;
         rep.DataFile = target;
     }
     rep.ZipFile = Config_.ReceiveFilePath + rep.Sender + ".zip";

@@ -161,6 +161,12 @@ bool DeleteFile(const AnsiString& path) {
     return unlink(disk.c_str()) == 0;
 }
 
+bool IsSameFile(const AnsiString& a, const AnsiString& b) {
+    struct stat sa, sb;
+    return stat(ToDisk(a).c_str(), &sa) == 0 && stat(ToDisk(b).c_str(), &sb) == 0 &&
+           !S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
     if (internal::FaultHit(TFaultOp::Rename)) return false;
     return rename(ToDisk(from).c_str(), ToDisk(to).c_str()) == 0;

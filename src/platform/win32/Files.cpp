@@ -104,6 +104,28 @@ bool DeleteFile(const AnsiString& path) {
     return DeleteFileA(path.c_str()) != FALSE;
 }
 
+namespace {
+
+// The volume and file index of an existing file, opened for no access so
+// that any sharer allows it.
+bool FileIdentity(const AnsiString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, &info) != FALSE;
+    CloseHandle(h);
+    return ok && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool IsSameFile(const AnsiString& a, const AnsiString& b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return FileIdentity(a, ia) && FileIdentity(b, ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
     if (internal::FaultHit(TFaultOp::Rename)) return false;
     return MoveFileExA(from.c_str(), to.c_str(),
