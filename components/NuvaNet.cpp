@@ -39,6 +39,13 @@ namespace {
 
 constexpr char16_t kSource[] = u"NuvaNet";
 constexpr uint32_t kMaxTimeoutMs = 3600000;
+// The largest reply file taken (MAX_REPLY, bytes after the reply header). A
+// reply becomes one string in the host's memory (twice its size as UTF-16)
+// and a file in the receive directory: a server, or anything answering in
+// its place, must not fill either without bound.
+constexpr uint32_t kDefaultMaxReply = 512u * 1024 * 1024;
+constexpr uint32_t kMinMaxReply = 1;
+constexpr uint32_t kMaxMaxReply = 0x7FFFFFFFu;  // Wine's WinHTTP receives at most 2 GiB
 
 // What goes out: the header, then the data file as it is read.
 class THeaderAndFile final : public net::TBodySource {
@@ -72,11 +79,18 @@ class THeaderAndFile final : public net::TBodySource {
 // other status the server's text (at most wire::kMaxErrorText bytes).
 class TReplySink final : public net::TBodySink {
   public:
-    explicit TReplySink(const AnsiString& replyPath) : replyPath_(replyPath) {}
+    TReplySink(const AnsiString& replyPath, uint64_t maxBody)
+        : replyPath_(replyPath), maxBody_(maxBody) {}
 
-    bool Begin(int status, int64_t) override {
+    bool Begin(int status, int64_t length) override {
         status_ = status;
-        if (status_ == 200) file_ = std::make_unique<TFileStream>(replyPath_, fmOpenWrite);
+        if (status_ != 200) return true;
+        // Refused before a byte is stored when the length says so.
+        if (length >= 0 && static_cast<uint64_t>(length) > maxBody_ + wire::kHeaderSize) {
+            tooLarge_ = true;
+            return false;
+        }
+        file_ = std::make_unique<TFileStream>(replyPath_, fmOpenWrite);
         return true;
     }
     bool Write(const uint8_t* data, size_t size) override {
@@ -88,6 +102,10 @@ class TReplySink final : public net::TBodySink {
         const size_t toHeader = std::min(size, wire::kHeaderSize - header_.size());
         header_.append(reinterpret_cast<const char*>(data), toHeader);
         if (size > toHeader) {
+            if (size - toHeader > maxBody_ - bodyBytes_) {
+                tooLarge_ = true;
+                return false;
+            }
             file_->WriteBuffer(data + toHeader, static_cast<int64_t>(size - toHeader));
             bodyBytes_ += size - toHeader;
         }
@@ -99,9 +117,13 @@ class TReplySink final : public net::TBodySink {
     const std::string& Header() const { return header_; }
     const std::string& Text() const { return text_; }
     uint64_t BodyBytes() const { return bodyBytes_; }
+    // The reply went over the maximum (the exchange was aborted).
+    bool TooLarge() const { return tooLarge_; }
 
   private:
     AnsiString replyPath_;
+    uint64_t maxBody_;
+    bool tooLarge_ = false;
     int status_ = 0;
     std::unique_ptr<TFileStream> file_;
     std::string header_;
@@ -164,6 +186,7 @@ class TNuvaNet final : public TDispatchObject {
             s.receiveTimeoutMs = config.Number("RECEIVE_TIMEOUT", 60000, 1, kMaxTimeoutMs);
             s.proxy = config.Text("PROXY");
             s.caFile = config.Text("CA_FILE");
+            maxReply_ = config.Number("MAX_REPLY", kDefaultMaxReply, kMinMaxReply, kMaxMaxReply);
             const AnsiString pin = config.Text("PIN_SHA256");
             if (!pin.empty() && !net::ParsePin(pin, s.pinSha256))
                 throw EConfigError(WideToAnsi(net::texts::kBadPin) + pin);
@@ -222,7 +245,7 @@ class TNuvaNet final : public TDispatchObject {
         if (reply.Path().empty())
             return Fail(args, kMsg, net::texts::kReplyNotCreated + AnsiToWide(receiveDir));
 
-        TReplySink sink(reply.Path());
+        TReplySink sink(reply.Path(), maxReply_);
         SHORT shown = -1;
         int phase = 0;  // 1 sending, 2 receiving
         auto progress = [&](uint64_t sent, uint64_t sendTotal, uint64_t received,
@@ -246,6 +269,7 @@ class TNuvaNet final : public TDispatchObject {
             sink.Close();
         } catch (const net::ETransportError& e) {
             sink.Close();
+            if (sink.TooLarge()) return Fail(args, kMsg, TooLargeText());
             return Fail(args, kMsg, FaultText(e));
         } catch (const Exception& e) {
             sink.Close();
@@ -309,6 +333,11 @@ class TNuvaNet final : public TDispatchObject {
         return net::texts::kOther + url + detail;
     }
 
+    WideString TooLargeText() const {
+        const std::string bytes = std::to_string(maxReply_);
+        return net::texts::kReplyTooLarge + WideString(bytes.begin(), bytes.end());
+    }
+
     static WideString HttpErrorText(int status, const std::string& utf8) {
         const std::string code = std::to_string(status);
         return net::texts::kHttpErrorOpen + WideString(code.begin(), code.end()) +
@@ -316,6 +345,7 @@ class TNuvaNet final : public TDispatchObject {
     }
 
     AnsiString url_;
+    uint32_t maxReply_ = kDefaultMaxReply;
     std::unique_ptr<net::TTransport> transport_;
 };
 
