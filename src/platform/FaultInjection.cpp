@@ -1,5 +1,6 @@
 #include "platform/FaultInjection.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -37,7 +38,9 @@ const char* FaultOpName(TFaultOp op) {
 
 bool InstallFaultPlan(TFaultPlan* plan) {
     char text[32] = "";
-    if (plan) std::snprintf(text, sizeof text, "%p", static_cast<void*>(plan));
+    if (plan)
+        std::snprintf(text, sizeof text, "%llx",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(plan)));
     internal::SetProcessVariable(kPlanVariable, text);
     return true;
 }
@@ -47,9 +50,10 @@ namespace internal {
 bool FaultHit(TFaultOp op) {
     const AnsiString text = GetProcessVariable(kPlanVariable);
     if (text.empty()) return false;
-    void* address = nullptr;
-    if (std::sscanf(text.c_str(), "%p", &address) != 1 || !address) return false;
-    TFaultPlan* plan = static_cast<TFaultPlan*>(address);
+    // Every module of the process reads the address its installer wrote.
+    const unsigned long long address = std::strtoull(text.c_str(), nullptr, 16);
+    if (address == 0) return false;
+    TFaultPlan* plan = reinterpret_cast<TFaultPlan*>(static_cast<uintptr_t>(address));
     const int64_t n = plan->seen.fetch_add(1) + 1;
     if (n != plan->failAt) return false;
     plan->failedOp.store(static_cast<int>(op));

@@ -3,10 +3,9 @@
 # to the program as NUVA_IT_HOSTILE_URL. Without python3 the program runs
 # without it (its tests skip) and the script exits 77: ctest counts a skip.
 #
-#   with-hostile-peer.sh DIR -- PROGRAM [ARGS...]
+#   with-hostile-peer.sh -- PROGRAM [ARGS...]
 set -uo pipefail
-dir=$1
-shift 2
+shift
 peer="$(dirname "$0")/hostile_peer.py"
 if ! command -v python3 >/dev/null; then
   echo "with-hostile-peer.sh: no python3: the program runs without the peer"
@@ -15,21 +14,17 @@ if ! command -v python3 >/dev/null; then
   [ $rc = 0 ] && exit 77
   exit $rc
 fi
-rm -rf "$dir"
-mkdir -p "$dir"
+dir=$(mktemp -d "${TMPDIR:-/tmp}/nuva-peer-XXXXXX")
 python3 "$peer" "$dir/port" &
 peer_pid=$!
+trap 'kill $peer_pid 2>/dev/null; wait $peer_pid 2>/dev/null; rm -rf "$dir"' EXIT
 for _ in $(seq 100); do
   [ -s "$dir/port" ] && break
   sleep 0.1
 done
 if [ ! -s "$dir/port" ]; then
   echo "with-hostile-peer.sh: the peer did not start"
-  kill $peer_pid 2>/dev/null
   exit 1
 fi
 NUVA_IT_HOSTILE_URL="http://127.0.0.1:$(cat "$dir/port")" "$@"
-rc=$?
-kill $peer_pid 2>/dev/null
-wait $peer_pid 2>/dev/null
-exit $rc
+exit $?
