@@ -38,6 +38,13 @@ namespace nuva {
 namespace {
 
 constexpr char16_t kSource[] = u"NuvaNet";
+// The largest reply file taken (MAX_REPLY, bytes after the reply header). A
+// reply becomes one string in the host's memory (twice its size as UTF-16)
+// and a file in the receive directory: a server, or anything answering in
+// its place, must not fill either without bound.
+constexpr uint32_t kDefaultMaxReply = 512u * 1024 * 1024;
+constexpr uint32_t kMinMaxReply = 1;
+constexpr uint32_t kMaxMaxReply = 0x7FFFFFFFu;  // Wine's WinHTTP receives at most 2 GiB
 
 // What goes out: the header, then the data file as it is read.
 class THeaderAndFile final : public net::TBodySource {
@@ -71,11 +78,18 @@ class THeaderAndFile final : public net::TBodySource {
 // other status the server's text (at most wire::kMaxErrorText bytes).
 class TReplySink final : public net::TBodySink {
   public:
-    explicit TReplySink(const AnsiString& replyPath) : replyPath_(replyPath) {}
+    TReplySink(const AnsiString& replyPath, uint64_t maxBody)
+        : replyPath_(replyPath), maxBody_(maxBody) {}
 
-    bool Begin(int status, int64_t) override {
+    bool Begin(int status, int64_t length) override {
         status_ = status;
-        if (status_ == 200) file_ = std::make_unique<TFileStream>(replyPath_, fmOpenWrite);
+        if (status_ != 200) return true;
+        // Refused before a byte is stored when the length says so.
+        if (length >= 0 && static_cast<uint64_t>(length) > maxBody_ + wire::kHeaderSize) {
+            tooLarge_ = true;
+            return false;
+        }
+        file_ = std::make_unique<TFileStream>(replyPath_, fmOpenWrite);
         return true;
     }
     bool Write(const uint8_t* data, size_t size) override {
@@ -87,6 +101,10 @@ class TReplySink final : public net::TBodySink {
         const size_t toHeader = std::min(size, wire::kHeaderSize - header_.size());
         header_.append(reinterpret_cast<const char*>(data), toHeader);
         if (size > toHeader) {
+            if (size - toHeader > maxBody_ - bodyBytes_) {
+                tooLarge_ = true;
+                return false;
+            }
             file_->WriteBuffer(data + toHeader, static_cast<int64_t>(size - toHeader));
             bodyBytes_ += size - toHeader;
         }
@@ -98,9 +116,13 @@ class TReplySink final : public net::TBodySink {
     const std::string& Header() const { return header_; }
     const std::string& Text() const { return text_; }
     uint64_t BodyBytes() const { return bodyBytes_; }
+    // The reply went over the maximum (the exchange was aborted).
+    bool TooLarge() const { return tooLarge_; }
 
   private:
     AnsiString replyPath_;
+    uint64_t maxBody_;
+    bool tooLarge_ = false;
     int status_ = 0;
     std::unique_ptr<TFileStream> file_;
     std::string header_;
@@ -155,7 +177,11 @@ class TNuvaNet final : public TDispatchObject {
         try {
             const TNuvaConfig config(WideToAnsi(args.Text(0)));
             url_ = config.Text("URL");
-            transport_ = net::TTransport::Create(net::ReadTransportSettings(config));
+            const net::TTransportSettings settings = net::ReadTransportSettings(config);
+            const uint32_t maxReply =
+                config.Number("MAX_REPLY", kDefaultMaxReply, kMinMaxReply, kMaxMaxReply);
+            transport_ = net::TTransport::Create(settings);
+            maxReply_ = maxReply;
         } catch (const Exception& e) {
             args.SetText(1, AnsiToWide(e.Message()));
             args.SetBool(2, false);
@@ -210,7 +236,7 @@ class TNuvaNet final : public TDispatchObject {
         if (reply.Path().empty())
             return Fail(args, kMsg, net::texts::kReplyNotCreated + AnsiToWide(receiveDir));
 
-        TReplySink sink(reply.Path());
+        TReplySink sink(reply.Path(), maxReply_);
         SHORT shown = -1;
         int phase = 0;  // 1 sending, 2 receiving
         auto progress = [&](uint64_t sent, uint64_t sendTotal, uint64_t received,
@@ -234,6 +260,7 @@ class TNuvaNet final : public TDispatchObject {
             sink.Close();
         } catch (const net::ETransportError& e) {
             sink.Close();
+            if (sink.TooLarge()) return Fail(args, kMsg, TooLargeText());
             return Fail(args, kMsg, FaultText(e));
         } catch (const Exception& e) {
             sink.Close();
@@ -297,6 +324,11 @@ class TNuvaNet final : public TDispatchObject {
         return net::texts::kOther + url + detail;
     }
 
+    WideString TooLargeText() const {
+        const std::string bytes = std::to_string(maxReply_);
+        return net::texts::kReplyTooLarge + WideString(bytes.begin(), bytes.end());
+    }
+
     static WideString HttpErrorText(int status, const std::string& utf8) {
         const std::string code = std::to_string(status);
         return net::texts::kHttpErrorOpen + WideString(code.begin(), code.end()) +
@@ -304,6 +336,7 @@ class TNuvaNet final : public TDispatchObject {
     }
 
     AnsiString url_;
+    uint32_t maxReply_ = kDefaultMaxReply;
     std::unique_ptr<net::TTransport> transport_;
 };
 

@@ -222,8 +222,13 @@ struct THttpServer::TImpl {
         }
         if (!s.file) return false;
         s.file->Seek(static_cast<int64_t>(offset - s.header.size()), soBeginning);
-        const int64_t n = s.file->Read(s.buffer.data(),
-                                       static_cast<int64_t>(std::min(length, s.buffer.size())));
+        int64_t n = 0;
+        try {
+            n = s.file->Read(s.buffer.data(),
+                             static_cast<int64_t>(std::min(length, s.buffer.size())));
+        } catch (const EReadError&) {
+            return false;  // the reply is cut off: the client sees it incomplete
+        }
         if (n <= 0) return false;
         return sink.write(reinterpret_cast<const char*>(s.buffer.data()), static_cast<size_t>(n));
     }

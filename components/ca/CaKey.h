@@ -6,8 +6,9 @@
 //   PASSPHRASE  a passphrase (taken as UTF-8 on both builds, so that files
 //               move between them); not empty
 //   ITERATIONS  PBKDF2 rounds for new files sealed with the passphrase,
-//               1..10000000, default 200000; a file's own count is read from
-//               it when it is opened
+//               1..1000000, default 600000 (current guidance for
+//               PBKDF2-HMAC-SHA256); a file's own count is read from it when
+//               it is opened, so files of an earlier default still open
 //
 // Exactly one of KEY_FILE and PASSPHRASE. Errors: EConfigError with the
 // message (system code page); the key file is read once, here.
@@ -18,7 +19,7 @@
 
 namespace nuva::ca {
 
-constexpr uint32_t kDefaultIterations = 200000;
+constexpr uint32_t kDefaultIterations = 600000;
 
 TCryptKey ReadCryptKey(const TNuvaConfig& config);
 

@@ -38,6 +38,13 @@ uint32_t GetBe32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
+// Equality of two tags in a time that does not depend on where they differ.
+bool TagsEqual(const uint8_t* a, const uint8_t* b) {
+    volatile uint8_t diff = 0;
+    for (size_t i = 0; i < kTagSize; ++i) diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));
+    return diff == 0;
+}
+
 [[noreturn]] void Raise(TCryptFault fault) {
     throw ECryptFileError(fault, WideToAnsi(CryptFaultText(fault)));
 }
@@ -214,7 +221,7 @@ void UnsealStream(TStream& in, TStream& out, const TCryptKey& key) {
     TFileCipher cipher(header, key);
     uint8_t check[kTagSize];
     cipher.CheckTag(check);
-    if (std::memcmp(check, header + kOffCheck, kTagSize) != 0) Raise(TCryptFault::WrongKey);
+    if (!TagsEqual(check, header + kOffCheck)) Raise(TCryptFault::WrongKey);
 
     const size_t record = size_t{chunkSize} + kTagSize;
     std::vector<uint8_t> current(record), next(record), plain(chunkSize);

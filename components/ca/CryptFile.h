@@ -11,8 +11,10 @@
 //   10      2     reserved, 0
 //   12      4     chunk size: plaintext bytes per chunk, 1024..1048576
 //                 (written: 65536)
-//   16      4     PBKDF2 iterations: 1 for a key file, 1..kMaxIterations for a
-//                 passphrase
+//   16      4     PBKDF2 iterations: 1 for a key file, 1..1000000
+//                 (kMaxIterations) for a passphrase; written: the setting,
+//                 default 600000 (files of the earlier default 200000 read
+//                 as any other count in the range)
 //   20      16    salt, random per file
 //   36      8     nonce prefix, random per file
 //   44      16    key check: the GCM tag of no data under the file key, nonce
@@ -56,7 +58,10 @@ constexpr size_t kAuthHeaderSize = 44;      // bytes of the header in every AAD
 constexpr uint32_t kChunkSize = 65536;      // plaintext bytes per chunk, as written
 constexpr uint32_t kMinChunkSize = 1024;    // bytes, accepted on reading
 constexpr uint32_t kMaxChunkSize = 1 << 20; // bytes, accepted on reading
-constexpr uint32_t kMaxIterations = 10000000;
+// PBKDF2 rounds accepted from a file (and in the settings): a file is read
+// before anything in it is authenticated, so its count bounds the CPU time
+// a hostile file can cost (about a second at the maximum).
+constexpr uint32_t kMaxIterations = 1000000;
 constexpr size_t kSaltSize = 16;            // bytes
 constexpr size_t kNoncePrefixSize = 8;      // bytes
 

@@ -165,10 +165,10 @@ class TCurlTransport final : public TTransport {
         state.sink = &sink;
         state.progress = &progress;
         curl_easy_reset(curl_);
-        char error[CURL_ERROR_SIZE] = "";
+        error_[0] = '\0';
         const std::string url = base_ + path;
         curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_);
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         // An empty proxy turns off the environment's proxies too.
@@ -213,12 +213,16 @@ class TCurlTransport final : public TTransport {
         if (code == CURLE_OK && !state.begun && !state.Begin()) code = CURLE_WRITE_ERROR;
         if (code != CURLE_OK)
             throw ETransportError(FaultOf(code, state),
-                                  error[0] ? AnsiString(error) : curl_easy_strerror(code));
+                                  error_[0] ? AnsiString(error_) : curl_easy_strerror(code));
     }
 
   private:
     TTransportSettings settings_;
     CURL* curl_ = nullptr;
+    // The handle keeps writing its error text here until it is reset or
+    // cleaned up (closing a connection may fail too): it lives as long as
+    // the handle, never on one call's stack.
+    char error_[CURL_ERROR_SIZE] = "";
     std::string base_;
 };
 

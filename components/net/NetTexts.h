@@ -34,6 +34,8 @@ inline constexpr char16_t kShortHeader[] = u"服务器应答不完整:缺少64�
 inline constexpr char16_t kBadHeader[] = u"服务器应答报文头格式错误";
 inline constexpr char16_t kUnsafeSender[] = u"服务器应答报文头中的发送方代码不合法:";  // + sender
 inline constexpr char16_t kUnsafeReserve[] = u"服务器应答报文头中的文件名不合法:";      // + name
+inline constexpr char16_t kReplyTooLarge[] =
+    u"服务器应答数据超过允许的最大长度<MAX_REPLY>:";  // + the maximum in bytes
 inline constexpr char16_t kUnexpectedBody[] = u"服务器应答格式错误:报文头标明无数据,却带有数据";
 inline constexpr char16_t kSending[] = u"正在向服务器发送数据...";
 inline constexpr char16_t kReceiving[] = u"正在接收服务器应答...";

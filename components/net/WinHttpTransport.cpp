@@ -192,6 +192,12 @@ class TWinHttpTransport final : public TTransport {
         if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &waitMs,
                               sizeof waitMs))
             Fail("WinHttpSetOption");
+        // No redirect is followed (as with libcurl): a 3xx is the reply, so
+        // that no pin or CA-file check is stepped around by another host.
+        DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects,
+                              sizeof redirects))
+            Fail("WinHttpSetOption");
         if (ownCheck) {
             // The chain and the name are checked here (Wine does not match
             // an IP address); WinHTTP keeps the dates and the usage. A pin

@@ -13,9 +13,12 @@ namespace nuva {
 
 namespace {
 
-// Live objects and LockServer locks, for DllCanUnloadNow. Constant-
-// initialised: nothing of theirs runs at load time.
+// Live objects, references to the class factory and LockServer locks, for
+// DllCanUnloadNow: a host that holds the factory (CoGetClassObject) calls
+// CreateInstance later, so the library must stay loaded while it does.
+// Constant-initialised: nothing of theirs runs at load time.
 std::atomic<long> g_objects{0};
+std::atomic<long> g_factoryRefs{0};
 std::atomic<long> g_locks{0};
 
 // The engine lives from the library's load (static initialisation) to its
@@ -44,11 +47,19 @@ class TSenderFactory final : public IClassFactory {
             return E_NOINTERFACE;
         }
         *object = static_cast<IClassFactory*>(this);
+        AddRef();
         return S_OK;
     }
-    // The factory lives as long as the library: references are not counted.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    // The factory object lives as long as the library; its references are
+    // counted only so that the library is not unloaded while one is held.
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_factoryRefs) + 1; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        // A release too many must not hide a later reference.
+        long held = g_factoryRefs.load();
+        while (held > 0 && !g_factoryRefs.compare_exchange_weak(held, held - 1)) {
+        }
+        return static_cast<ULONG>(held > 0 ? held - 1 : 0) + 1;
+    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (!object) return E_POINTER;
@@ -136,7 +147,19 @@ HRESULT TSenderImpl::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPA
 }
 
 // The three methods: out strings nulled (what the caller left in them is not
-// ours to free), then the engine with the caller's own variables.
+// ours to free), then the engine with the caller's own variables. A caller
+// does not free out parameters after a failure status: what the engine put
+// in them by then is freed and nulled here.
+
+namespace {
+
+void FreeOut(BSTR* out) {
+    if (!out) return;
+    SysFreeString(*out);
+    *out = nullptr;
+}
+
+}  // namespace
 
 HRESULT TSenderImpl::TestConn(BSTR* Message, VARIANT_BOOL* Result) {
     try {
@@ -146,7 +169,9 @@ HRESULT TSenderImpl::TestConn(BSTR* Message, VARIANT_BOOL* Result) {
         OleCheck(SenderEngine().TestConn(message, result));
         return S_OK;
     } catch (...) {
-        return SenderBoundaryError();
+        const HRESULT hr = SenderBoundaryError();
+        if (Result) FreeOut(Message);
+        return hr;
     }
 }
 
@@ -163,7 +188,12 @@ HRESULT TSenderImpl::Send(BSTR Request, BSTR* Reply, short* Progress, BSTR* Stat
         OleCheck(SenderEngine().Send(Request, reply, progress, status, message, result));
         return S_OK;
     } catch (...) {
-        return SenderBoundaryError();
+        const HRESULT hr = SenderBoundaryError();
+        if (Reply && Progress && Status && Message && Result) {
+            FreeOut(Reply);
+            FreeOut(Message);
+        }
+        return hr;
     }
 }
 
@@ -175,7 +205,9 @@ HRESULT TSenderImpl::Init(BSTR Config, BSTR* Message, VARIANT_BOOL* Result) {
         OleCheck(SenderEngine().Init(Config, message, result));
         return S_OK;
     } catch (...) {
-        return SenderBoundaryError();
+        const HRESULT hr = SenderBoundaryError();
+        if (Result) FreeOut(Message);
+        return hr;
     }
 }
 
@@ -212,7 +244,7 @@ HRESULT SenderGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 }
 
 HRESULT SenderCanUnloadNow() {
-    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+    return g_objects == 0 && g_factoryRefs == 0 && g_locks == 0 ? S_OK : S_FALSE;
 }
 
 HRESULT SenderBoundaryError() noexcept {

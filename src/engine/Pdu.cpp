@@ -117,82 +117,117 @@ void SaveValue(std::string_view item, const AnsiString& path) {
     }
 }
 
-// What the counting reading kept of small values, so that the writing one
+// The reply PDU is built in two readings of the value files: the first
+// counts the UTF-16 units of the whole text, the second writes them into a
+// string allocated at exactly that length. Between the two, a file may change
+// or fail; both readings therefore check every file against the size it had
+// when it was opened, and the second against the size the first one saw: a
+// value is never cut short or replaced without an error.
+//
+// What the counting reading keeps of small values, so that the writing one
 // does not open their files again (replies of many small items are common):
-// values read whole in one piece, 8 MiB in all at most.
-struct TKeptValues {
+// values of at most one piece, 8 MiB in all at most.
+struct TReplyValues {
     static constexpr size_t kBudget = 8 * 1024 * 1024;  // bytes
-    std::vector<AnsiString> text;
-    std::vector<bool> kept;
-    size_t bytes = 0;
+    std::vector<int64_t> size;     // each file's size at the first reading
+    std::vector<bool> kept;        // read whole into `text`
+    std::vector<AnsiString> text;  // the kept values, unescaped
+    size_t keptBytes = 0;
 };
+
+// Raised when a value file no longer holds what its size says: it was cut
+// or grew between (or during) the readings.
+[[noreturn]] void RaiseValueChanged(const AnsiString& path) {
+    throw EReadError(path);
+}
+
+// How much of `text` may be handed on as a piece: through its last byte
+// below 0x40 (no double-byte character goes on past one, so a character ends
+// there), or nothing. Bytes before `from` hold no such byte.
+size_t CharacterEnd(const AnsiString& text, size_t from) {
+    size_t cut = text.size();
+    while (cut > from && static_cast<unsigned char>(text[cut - 1]) >= 0x40) --cut;
+    return cut;
+}
+
+// Hands one value file to `emit` a piece at a time. Writing (kCount false),
+// the pieces are escaped; counting, they go unescaped and what escaping adds
+// is summed in `growth` (the entities are ASCII: one unit per byte added).
+// Raises EReadError when a read fails or the file's length is not `size`.
+template <bool kCount, typename TEmit>
+void EmitValueFile(TFileStream& file, int64_t size, TEmit&& emit, size_t& growth) {
+    AnsiString raw(kValuePiece, '\0'), pending;
+    int64_t total = 0;
+    for (;;) {
+        const int64_t n = file.Read(&raw[0], static_cast<int64_t>(raw.size()));
+        if (n == 0) break;
+        total += n;
+        if (total > size) RaiseValueChanged(file.FileName());
+        const std::string_view read(raw.data(), static_cast<size_t>(n));
+        const size_t before = pending.size();
+        if (kCount) {
+            pending.append(read);
+            growth += XmlEscapeGrowth(read);
+        } else {
+            AppendXmlEscaped(pending, read);
+        }
+        const size_t cut = CharacterEnd(pending, before);
+        if (cut == before) continue;  // no character is known to end yet
+        emit(std::string_view(pending.data(), cut));
+        pending.erase(0, cut);
+    }
+    if (total != size) RaiseValueChanged(file.FileName());
+    emit(std::string_view(pending));
+}
 
 // Hands the reply PDU's text in the system code page to `emit` in pieces
 // that each end where a character ends (a piece converts to the same UTF-16
-// units alone as inside the whole text). A value is read from its file a
-// piece at a time and escaped on the way. kCount: the values' pieces are
-// handed over unescaped, what escaping would add is summed in `growth` (the
-// entities are ASCII: one unit per byte added), and small values are kept.
+// units alone as inside the whole text).
 template <bool kCount, typename TEmit>
-void EmitReplyText(const TData& rep, TEmit&& emit, size_t& growth, TKeptValues& kept) {
+void EmitReplyText(const TData& rep, TEmit&& emit, size_t& growth, TReplyValues& values) {
     AnsiString text = kPduStart;
     AppendTagged(text, "SENDER", rep.Sender);
     AppendTagged(text, "TYPE_CODE", rep.TypeCode);
     AppendTagged(text, "RESERVE", rep.Reserve);
-    if (rep.Files) {
-        AnsiString raw(kValuePiece, '\0'), pending;
-        if (kCount) {
-            kept.text.resize(static_cast<size_t>(rep.Files->Count()));
-            kept.kept.resize(static_cast<size_t>(rep.Files->Count()));
-        }
-        for (int i = 0; i < rep.Files->Count(); ++i) {
-            const AnsiString& path = rep.Files->Strings(i);
-            text += "<CONTENT>";
-            AppendTagged(text, "NAME", ExtractFileName(path));
-            text += "<VALUE>";
-            emit(std::string_view(text));
-            text.clear();
-            pending.clear();
-            if (!kCount && kept.kept[static_cast<size_t>(i)]) {
-                AppendXmlEscaped(pending, kept.text[static_cast<size_t>(i)]);
-                emit(std::string_view(pending));
-                text += "</VALUE></CONTENT>";
-                continue;
-            }
+    const size_t count = rep.Files ? static_cast<size_t>(rep.Files->Count()) : 0;
+    if (kCount) {
+        values.size.assign(count, 0);
+        values.kept.assign(count, false);
+        values.text.assign(count, AnsiString());
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const AnsiString& path = rep.Files->Strings(static_cast<int>(i));
+        text += "<CONTENT>";
+        AppendTagged(text, "NAME", ExtractFileName(path));
+        text += "<VALUE>";
+        emit(std::string_view(text));
+        text.clear();
+        if (!kCount && values.kept[i]) {
+            AnsiString escaped;
+            AppendXmlEscaped(escaped, values.text[i]);
+            emit(std::string_view(escaped));
+        } else {
             TFileStream file(path, fmOpenRead | fmShareExclusive);
-            for (int reads = 0;; ++reads) {
-                const int64_t n = file.Read(&raw[0], static_cast<int64_t>(raw.size()));
-                if (n <= 0) {
-                    if (kCount && reads <= 1 && kept.bytes + pending.size() <= kept.kBudget) {
-                        kept.text[static_cast<size_t>(i)] = pending;  // the whole value, unescaped
-                        kept.kept[static_cast<size_t>(i)] = true;
-                        kept.bytes += pending.size();
-                    }
-                    break;
-                }
-                const std::string_view read(raw.data(), static_cast<size_t>(n));
-                const size_t before = pending.size();
-                if (kCount) {
-                    pending.append(read);
-                    growth += XmlEscapeGrowth(read);
-                    if (reads == 0) continue;  // kept whole if this is all
-                } else {
-                    AppendXmlEscaped(pending, read);
-                }
-                // Through the last byte below 0x40: no double-byte
-                // character goes on past one, so a character ends there.
-                // What came before this read holds none (the first read,
-                // held back when counting, is looked at with the second).
-                const size_t floor = kCount && reads == 1 ? 0 : before;
-                size_t cut = pending.size();
-                while (cut > floor && static_cast<unsigned char>(pending[cut - 1]) >= 0x40) --cut;
-                if (cut == floor) continue;
-                emit(std::string_view(pending.data(), cut));
-                pending.erase(0, cut);
+            const int64_t size = file.Size();
+            if (!kCount && size != values.size[i]) RaiseValueChanged(path);
+            values.size[i] = size;
+            if (kCount && size <= static_cast<int64_t>(kValuePiece) &&
+                values.keptBytes + static_cast<size_t>(size) <= values.kBudget) {
+                // Small: read whole and kept for the writing reading.
+                AnsiString& value = values.text[i];
+                value.resize(static_cast<size_t>(size));
+                char extra;
+                if (size > 0) file.ReadBuffer(&value[0], size);
+                if (file.Read(&extra, 1) != 0) RaiseValueChanged(path);
+                values.kept[i] = true;
+                values.keptBytes += value.size();
+                growth += XmlEscapeGrowth(value);
+                emit(std::string_view(value));
+            } else {
+                EmitValueFile<kCount>(file, size, emit, growth);
             }
-            emit(std::string_view(pending));
-            text += "</VALUE></CONTENT>";
         }
+        text += "</VALUE></CONTENT>";
     }
     text += "</PDU>";
     emit(std::string_view(text));
@@ -234,19 +269,20 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
     // Twice over the files: once to count the UTF-16 units, once to write
     // them into a string of exactly that length.
     size_t units = 0;
-    TKeptValues kept;
+    TReplyValues values;
     EmitReplyText<true>(
         rep,
         [&units](std::string_view piece) {
             units += AnsiToWideInto(piece.data(), piece.size(), nullptr, 0);
         },
-        units, kept);
+        units, values);
     if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
     TBstr text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
     if (!text.Get()) throw std::bad_alloc();
     char16_t* const dest = reinterpret_cast<char16_t*>(text.Get());
     size_t written = 0;
-    // A file that changed between the two readings is a read error.
+    // A file that changed between the two readings raises EReadError in the
+    // second; the checks on `written` are the last guard of the string.
     size_t unused = 0;
     EmitReplyText<false>(
         rep,
@@ -256,7 +292,7 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
             if (n > units - written) throw EReadError();
             written += n;
         },
-        unused, kept);
+        unused, values);
     if (written != units) throw EReadError();
     SysFreeString(reply);
     reply = text.Detach();
@@ -300,7 +336,9 @@ bool TSender::ParseReplyHeader(TData& rep) {
 
     if (moveBody) {
         const AnsiString target = replyDir + rep.Reserve;
-        if (target != rep.DataFile && !MoveFileReplace(rep.DataFile, target)) return false;
+        if (target != rep.DataFile && !IsSameFile(target, rep.DataFile) &&
+            !MoveFileReplace(rep.DataFile, target))
+            return false;
         rep.DataFile = target;
     }
     rep.ZipFile = Config_.ReceiveFilePath + rep.Sender + ".zip";

@@ -29,6 +29,7 @@ HRESULT TSender::Send(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Status, 
                       VARIANT_BOOL& Result) {
     TBusy busy(*this);
     if (!busy.Acquired()) {
+        AssignBstr(Reply, WideString());
         AssignBstr(Message, engine::ErrorFrame(texts::kBusy, texts::kSendReason));
         Result = VARIANT_FALSE;
         return S_OK;
@@ -128,7 +129,10 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     if (rep.HasBody) {
         if (rep.IsCrypt) {
             step(40, texts::kDecrypting);
-            if (rep.ZipFile != rep.DataFile) RemoveStale(rep.ZipFile);
+            // The component may spell the received file otherwise (case, a
+            // "." step): it is not stale when it is that very file.
+            if (rep.ZipFile != rep.DataFile && !IsSameFile(rep.ZipFile, rep.DataFile))
+                RemoveStale(rep.ZipFile);
             TBstr source = TBstr::FromAnsi(rep.DataFile), target = TBstr::FromAnsi(rep.ZipFile);
             VARIANT_BOOL ok = VARIANT_FALSE;
             OleCheck(CAInvoker_->DecryptFile(source.Get(), *target.InOut(), *msg.InOut(), ok));

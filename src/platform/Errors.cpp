@@ -28,7 +28,13 @@ AnsiString Format(const char* format, ...) {
 
 EReadError::EReadError() : EStreamError(msg::kStreamRead) {}
 
+EReadError::EReadError(const AnsiString& reason)
+    : EStreamError(Format(msg::kStreamReadReason, reason.c_str())) {}
+
 EWriteError::EWriteError() : EStreamError(msg::kStreamWrite) {}
+
+EWriteError::EWriteError(const AnsiString& reason)
+    : EStreamError(Format(msg::kStreamWriteReason, reason.c_str())) {}
 
 EFOpenError::EFOpenError(const AnsiString& path, const AnsiString& reason)
     : EStreamError(Format(msg::kFOpen, path.c_str(), reason.c_str())) {}

@@ -45,16 +45,20 @@ public:
     using Exception::Exception;
 };
 
-// `ReadBuffer` delivered fewer bytes than asked: "Stream read error".
+// `ReadBuffer` delivered fewer bytes than asked: "Stream read error"; the
+// system refused a read: "Stream read error. <system reason>".
 class EReadError : public EStreamError {
 public:
     EReadError();
+    explicit EReadError(const AnsiString& reason);
 };
 
-// `WriteBuffer` took fewer bytes than asked: "Stream write error".
+// `WriteBuffer` took fewer bytes than asked: "Stream write error"; the
+// system refused a write: "Stream write error. <system reason>".
 class EWriteError : public EStreamError {
 public:
     EWriteError();
+    explicit EWriteError(const AnsiString& reason);
 };
 
 // A file could not be opened: `Cannot open file "<path>". <system reason>`.
@@ -79,6 +83,8 @@ public:
 namespace msg {
 inline constexpr const char kStreamRead[] = "Stream read error";
 inline constexpr const char kStreamWrite[] = "Stream write error";
+inline constexpr const char kStreamReadReason[] = "Stream read error. %s";
+inline constexpr const char kStreamWriteReason[] = "Stream write error. %s";
 inline constexpr const char kFOpen[] = "Cannot open file \"%s\". %s";
 inline constexpr const char kFCreate[] = "Cannot create file \"%s\". %s";
 inline constexpr const char kListIndex[] = "List index out of bounds (%d)";

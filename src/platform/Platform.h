@@ -150,6 +150,9 @@ bool ForceDirectories(const AnsiString& path);
 bool RemoveDir(const AnsiString& path);
 // Deletes a file; a directory or a read-only file stays (false).
 bool DeleteFile(const AnsiString& path);
+// True when both paths name one existing file, however each is spelled
+// (case, "." steps, short names, links): the file's identity, not its name.
+bool IsSameFile(const AnsiString& a, const AnsiString& b);
 // Renames, replacing an existing target file.
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to);
 // The platform attribute bits, or -1 when the path does not exist.

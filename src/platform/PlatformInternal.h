@@ -18,4 +18,13 @@ void DefaultBusyCursor(bool busy);
 // Creates one directory whose parent exists; true on success.
 bool CreateSingleDirectory(const AnsiString& path);
 
+// The process environment, read and written through the system (not a C
+// runtime's copy), so that every module of the process sees one value. An
+// empty value removes the variable. Used by fault injection.
+AnsiString GetProcessVariable(const char* name);
+void SetProcessVariable(const char* name, const char* value);
+// Sets the system's last error to an I/O error or, when `diskFull`, to a
+// full disk.
+void SetFaultError(bool diskFull);
+
 }  // namespace nuva::internal

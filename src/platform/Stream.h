@@ -2,8 +2,13 @@
 // in-memory stream, and the platform's file stream.
 //
 // Positions and sizes are 64-bit. `Read` and `Write` report how many bytes
-// they moved and do not throw for a short transfer; `ReadBuffer` and
-// `WriteBuffer` raise "Stream read error" / "Stream write error" instead.
+// they moved and do not throw for a short transfer (the end of the data, a
+// full memory); `ReadBuffer` and `WriteBuffer` raise "Stream read error" /
+// "Stream write error" instead. A file stream tells a failure apart from the
+// end of the file: when the system refuses a read or a write, `Read` and
+// `Write` raise EReadError / EWriteError with the system's reason, so a
+// short count from a file always means its end (or, writing, that nothing
+// more was taken without an error).
 //
 // Threads: a stream object is used by one thread at a time.
 #pragma once
@@ -22,9 +27,11 @@ public:
     virtual ~TStream() = default;
 
     // Copies up to `count` bytes into `buffer`; returns the number copied
-    // (0 at the end of the data or on an error).
+    // (0 at the end of the data). A file stream raises EReadError when the
+    // system fails the read: an error never reads as the end of the data.
     virtual int64_t Read(void* buffer, int64_t count) = 0;
-    // Writes up to `count` bytes; returns the number taken.
+    // Writes up to `count` bytes; returns the number taken. A file stream
+    // raises EWriteError when the system fails the write (disk full).
     virtual int64_t Write(const void* buffer, int64_t count) = 0;
     // Moves the position and returns the new one, or -1 on an error.
     virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;

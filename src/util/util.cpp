@@ -116,7 +116,11 @@ bool IsSafeName(const AnsiString& name) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
         if (IsLeadByte(c)) {
             if (i + 1 == name.size()) return false;  // half a character at the end
-            ++i;                                     // the trail byte may be anything
+            // Only a trail byte of the code page (GBK: 0x40-0xFE but 0x7F)
+            // completes the character: "/", ".." or a control byte after a
+            // lone lead byte must not hide behind it.
+            const unsigned char trail = static_cast<unsigned char>(name[++i]);
+            if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
             continue;
         }
         if (c < 0x20 || c == '\\' || c == '/' || c == ':') return false;

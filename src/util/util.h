@@ -36,7 +36,8 @@ bool IsReservedDeviceName(const AnsiString& fileName);
 
 // True when `name` may become one path component inside a work directory:
 // not empty, not "." or "..", no byte below 0x20, no "\", "/" or ":" as a
-// single-byte character, no incomplete double-byte character at the end,
+// single-byte character, every lead byte followed by a trail byte of the
+// code page (GBK: 0x40-0xFE but 0x7F), no incomplete character at the end,
 // and no reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any
 // case) before its first ".".
 bool IsSafeName(const AnsiString& name);

@@ -44,9 +44,19 @@ bool TBufferStream::FillBuffer() {
 
 bool TBufferStream::FlushBuffer() {
     const int64_t pending = ptr_ == nullptr ? 0 : ptr_ - buffer_.get();
-    int64_t put = pending > 0 ? stream_.Write(buffer_.get(), pending) : 0;
-    if (put < 0) put = 0;
-    if (wrappedPos_ >= 0) wrappedPos_ += put;
+    int64_t put = 0;
+    try {
+        put = pending > 0 ? stream_.Write(buffer_.get(), pending) : 0;
+        if (put < 0) put = 0;
+        if (wrappedPos_ >= 0) wrappedPos_ += put;
+    } catch (const EStreamError&) {
+        // A file refuses the write (a full disk) with an error, where this
+        // buffer reports a shortfall (its contract, and its destructor's
+        // only way). How much went out before the error is unknown: the
+        // wrapped position is asked again when it is next needed.
+        put = 0;
+        wrappedPos_ = -1;
+    }
     ptr_ = buffer_.get();
     end_ = buffer_.get() + size_;
     state_ = bsIdle;

@@ -91,8 +91,12 @@ TEST(SenderFactory, CanUnloadOnlyWithoutObjectsAndLocks) {
     TComPtr<IClassFactory> factory;
     ASSERT_EQ(SenderGetClassObject(CLSID_SenderImpl, IID_IClassFactory, factory.ReceiveVoid()),
               S_OK);
-    // The factory itself does not count.
-    EXPECT_EQ(SenderCanUnloadNow(), S_OK);
+    // A host that holds the factory creates objects with it later.
+    EXPECT_EQ(SenderCanUnloadNow(), S_FALSE);
+    TComPtr<IUnknown> again;
+    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, again.ReceiveVoid()), S_OK);
+    again.Reset();
+    EXPECT_EQ(SenderCanUnloadNow(), S_FALSE);
 
     TComPtr<ISender> object;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_ISender, object.ReceiveVoid()), S_OK);
@@ -101,19 +105,31 @@ TEST(SenderFactory, CanUnloadOnlyWithoutObjectsAndLocks) {
     object.Reset();
     EXPECT_EQ(SenderCanUnloadNow(), S_FALSE) << "a reference through another interface";
     second.Reset();
-    EXPECT_EQ(SenderCanUnloadNow(), S_OK);
+    EXPECT_EQ(SenderCanUnloadNow(), S_FALSE) << "the factory is still held";
 
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     EXPECT_EQ(SenderCanUnloadNow(), S_FALSE);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    EXPECT_EQ(SenderCanUnloadNow(), S_OK);
+    EXPECT_EQ(SenderCanUnloadNow(), S_FALSE) << "the factory is still held";
     // An unlock too many does not hide the next lock.
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(SenderCanUnloadNow(), S_FALSE);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(SenderCanUnloadNow(), S_FALSE) << "the factory is still held";
+    factory.Reset();
+    EXPECT_EQ(SenderCanUnloadNow(), S_OK);
+
+    // A lock alone keeps the library, and so does a factory reference alone.
+    ASSERT_EQ(SenderGetClassObject(CLSID_SenderImpl, IID_IClassFactory, factory.ReceiveVoid()),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    IClassFactory* const raw = factory.Get();
+    factory.Reset();
+    EXPECT_EQ(SenderCanUnloadNow(), S_FALSE) << "locked";
+    EXPECT_EQ(raw->LockServer(FALSE), S_OK);  // the factory object lives with the library
     EXPECT_EQ(SenderCanUnloadNow(), S_OK);
 }
 
@@ -245,6 +261,18 @@ TEST_F(TEngineFailure, ThroughTheVtable) {
     EXPECT_EQ(c.result, VARIANT_FALSE);
     // The failure status raised as an error: its system text.
     ExpectBoundaryErrorInfo(SystemErrorText(E_UNEXPECTED));
+
+    // A caller does not free out parameters after a failure: the strings
+    // the call allocated are freed and nulled (ASan sees a leak otherwise).
+    TBstr request = TBstr::FromAnsi(kHelloPdu), status;
+    BSTR reply = nullptr, message = nullptr;
+    SHORT progress = 0;
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    EXPECT_EQ(object->Send(request.Get(), &reply, &progress, status.InOut(), &message, &ok),
+              E_UNEXPECTED);
+    EXPECT_EQ(reply, nullptr);
+    EXPECT_EQ(message, nullptr);
+    TakeErrorInfo();
 }
 
 TEST_F(TEngineFailure, ThroughIDispatch) {

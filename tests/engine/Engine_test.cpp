@@ -308,6 +308,17 @@ TEST_F(TEngine, StaleWorkFilesAreNeverTakenForNewData) {
     EXPECT_FALSE(FileExists(send_ + PathDelim + "ABC.CA"));
 }
 
+// The network component returns the received file under another spelling of
+// the very path the decryption writes to: it is the file just received, not
+// a stale one, and must not be deleted before it is decrypted.
+TEST_F(TEngine, TheReceivedFileIsKnownByIdentityNotSpelling) {
+    ASSERT_TRUE(Init(Config({{"REPLY_NAME", AnsiString(".") + PathDelim + "ABC.zip"}})));
+    auto r = Send(Pdu("ABC", "01", {{"a.txt", "x"}}));
+    EXPECT_EQ(r.result, VARIANT_TRUE) << r.message;
+    EXPECT_NE(r.reply.find("<NAME>a.txt</NAME><VALUE>x</VALUE>"), AnsiString::npos) << r.reply;
+    EXPECT_TRUE(Tree(receive_).empty());
+}
+
 TEST_F(TEngine, MovedReplyReplacesAnOldFileOfThatName) {
     ASSERT_TRUE(Init(Config({{"REPLY_FLAGS", "100"}, {"REPLY_RESERVE", "out.txt"}})));
     Actions("[01]\nis_crypt=0\nis_compress=0\n");
@@ -350,6 +361,13 @@ TEST_F(TEngine, CallsWhileACallRunsAreRefused) {
         inPump = true;
         auto again = Send(Pdu("XYZ", "01", {{"b.txt", "y"}}));
         refused.push_back(again.message);
+        // The refusal clears Reply as every other way out does.
+        TBstr request = TBstr::FromAnsi(Pdu("XYZ", "01", {})), reply = TBstr::FromAnsi("stale"),
+              status, msg;
+        SHORT progress = 0;
+        VARIANT_BOOL ok = VARIANT_TRUE;
+        engine_.Send(request.Get(), *reply.InOut(), progress, *status.InOut(), *msg.InOut(), ok);
+        EXPECT_EQ(reply.ToAnsi(), "");
         std::thread other([&] {
             TBstr msg;
             VARIANT_BOOL ok = VARIANT_TRUE;

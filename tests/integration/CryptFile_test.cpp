@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "TestSupport.h"
+#include "ca/CaKey.h"
 #include "ca/CaTexts.h"
 #include "ca/CryptFile.h"
 #include "platform/Stream.h"
@@ -263,15 +264,38 @@ TEST_F(CryptFileDefect, OutOfRangeFieldsAreUnsupported) {
     }
 }
 
-// A passphrase file may name any iteration count; one over the limit is
-// refused before any key is derived (0xFFFFFFFF rounds would take hours).
-TEST_F(CryptFileDefect, PassphraseFileOverTheIterationLimitIsRefusedAtOnce) {
-    const std::string passphraseFile = ReadAll(KatPath("kat_passphrase.bin"));
-    for (uint32_t iterations : {kMaxIterations + 1, uint32_t{0xFFFFFFFF}}) {
-        SCOPED_TRACE(iterations);
-        std::string f = passphraseFile;
-        for (int i = 0; i < 4; ++i) f[16 + i] = static_cast<char>(iterations >> (24 - 8 * i));
+// A passphrase file's round count is read before anything is authenticated:
+// a count above the range is refused at once, without deriving the key.
+TEST_F(CryptFileDefect, IterationCountsAboveTheRangeAreRefusedUnread) {
+    const std::string kat = ReadAll(KatPath("kat_passphrase.bin"));
+    for (const uint32_t rounds : {kMaxIterations + 1, 10000000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(rounds);
+        std::string f = kat;
+        for (int i = 0; i < 4; ++i) f[16 + i] = static_cast<char>(rounds >> (24 - 8 * i));
         ExpectFault(f, TCryptFault::Unsupported, KatPassphraseKey());
+    }
+    EXPECT_EQ(kMaxIterations, 1000000u);
+}
+
+// New passphrase files take today's default; files of the earlier default
+// (200000) still open.
+TEST(CryptFileFiles, PassphraseFilesOfTheOldAndNewDefaultsOpen) {
+    EXPECT_EQ(kDefaultIterations, 600000u);
+    for (const uint32_t rounds : {200000u, kDefaultIterations}) {
+        SCOPED_TRACE(rounds);
+        TCryptKey key = KatPassphraseKey();
+        key.iterations = rounds;
+        TMemoryStream plain, sealed, back;
+        plain.WriteBuffer("old files", 9);
+        plain.SetPosition(0);
+        SealStream(plain, sealed, key, RandomSealParams());
+        const std::vector<uint8_t>& bytes = sealed.Data();
+        EXPECT_EQ((uint32_t{bytes[16]} << 24) | (uint32_t{bytes[17]} << 16) |
+                      (uint32_t{bytes[18]} << 8) | bytes[19],
+                  rounds);
+        sealed.SetPosition(0);
+        UnsealStream(sealed, back, key);
+        EXPECT_EQ(std::string(back.Data().begin(), back.Data().end()), "old files");
     }
 }
 

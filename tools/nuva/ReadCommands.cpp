@@ -54,7 +54,11 @@ size_t TStdinInput::Read(uint8_t* dest, size_t capacity) {
     size_t done = 0;
     while (done < capacity) {
         const size_t got = std::fread(dest + done, 1, capacity - done, stdin);
-        if (got == 0) break;
+        if (got == 0) {
+            // A failed read is not the end of the input.
+            if (std::ferror(stdin)) throw EReadError("standard input");
+            break;
+        }
         done += got;
     }
     return done;

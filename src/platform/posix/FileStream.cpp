@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <climits>
 
+#include "platform/FaultInjection.h"
 #include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
 #include "platform/Stream.h"
 #include "platform/posix/PosixInternal.h"
 
@@ -18,7 +20,9 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
     : fileName_(fileName), handle_(-1) {
     std::string disk = posix::ToDisk(fileName);
     if ((mode & 0xFF00) == fmCreate) {
-        handle_ = open(disk.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        handle_ = internal::FaultHit(TFaultOp::Open)
+                      ? -1
+                      : open(disk.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (handle_ < 0) throw EFCreateError(fileName, LastErrorText());
         return;
     }
@@ -34,7 +38,7 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
             flags |= O_RDONLY;
             break;
     }
-    handle_ = open(disk.c_str(), flags);
+    handle_ = internal::FaultHit(TFaultOp::Open) ? -1 : open(disk.c_str(), flags);
     if (handle_ >= 0) {
         // A directory opens on POSIX; Windows refuses it, and so do we.
         struct stat st;
@@ -62,9 +66,14 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     int64_t total = 0;
     while (total < count) {
         size_t chunk = static_cast<size_t>(std::min<int64_t>(count - total, INT_MAX));
-        ssize_t n = read(static_cast<int>(handle_), static_cast<char*>(buffer) + total, chunk);
+        ssize_t n = internal::FaultHit(TFaultOp::Read)
+                        ? -1
+                        : read(static_cast<int>(handle_), static_cast<char*>(buffer) + total, chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        // A failure is not the end of the file: the caller would take what
+        // came before it for the whole file.
+        if (n < 0) throw EReadError(LastErrorText());
+        if (n == 0) break;
         total += n;
         // A file delivers less than asked only at its end: asking again would
         // cost a call that returns nothing.
@@ -77,10 +86,12 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     int64_t total = 0;
     while (total < count) {
         size_t chunk = static_cast<size_t>(std::min<int64_t>(count - total, INT_MAX));
-        ssize_t n =
-            write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, chunk);
+        ssize_t n = internal::FaultHit(TFaultOp::Write) ? -1
+                    : write(static_cast<int>(handle_),
+                            static_cast<const char*>(buffer) + total, chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) throw EWriteError(LastErrorText());
+        if (n == 0) break;
         total += n;
     }
     return total;
@@ -99,10 +110,12 @@ int64_t TFileStream::Size() {
 
 bool TFileStream::Truncate() {
     off_t here = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+    if (internal::FaultHit(TFaultOp::Flush)) return false;
     return here >= 0 && ftruncate(static_cast<int>(handle_), here) == 0;
 }
 
 bool TFileStream::FlushToDisk() {
+    if (internal::FaultHit(TFaultOp::Flush)) return false;
     return fsync(static_cast<int>(handle_)) == 0;
 }
 
@@ -124,6 +137,7 @@ bool TFileStream::SetDosTime(uint32_t dosDateTime) {
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = posix::DosToTime(dosDateTime);
     times[1].tv_nsec = 0;
+    if (internal::FaultHit(TFaultOp::Flush)) return false;
     return futimens(static_cast<int>(handle_), times) == 0;
 }
 

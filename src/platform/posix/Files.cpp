@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/FaultInjection.h"
 #include "platform/Platform.h"
 #include "platform/PlatformInternal.h"
 #include "platform/posix/PosixInternal.h"
@@ -105,7 +106,24 @@ using posix::ToDisk;
 namespace internal {
 
 bool CreateSingleDirectory(const AnsiString& path) {
+    if (FaultHit(TFaultOp::MakeDir)) return false;
     return mkdir(ToDisk(path).c_str(), 0777) == 0;
+}
+
+AnsiString GetProcessVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? AnsiString(value) : AnsiString();
+}
+
+void SetProcessVariable(const char* name, const char* value) {
+    if (*value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+void SetFaultError(bool diskFull) {
+    errno = diskFull ? ENOSPC : EIO;
 }
 
 }  // namespace internal
@@ -125,6 +143,7 @@ bool DirectoryExists(const AnsiString& path) {
 }
 
 bool RemoveDir(const AnsiString& path) {
+    if (internal::FaultHit(TFaultOp::Delete)) return false;
     return rmdir(ToDisk(path).c_str()) == 0;
 }
 
@@ -138,10 +157,18 @@ bool DeleteFile(const AnsiString& path) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
         return false;
     }
+    if (internal::FaultHit(TFaultOp::Delete)) return false;
     return unlink(disk.c_str()) == 0;
 }
 
+bool IsSameFile(const AnsiString& a, const AnsiString& b) {
+    struct stat sa, sb;
+    return stat(ToDisk(a).c_str(), &sa) == 0 && stat(ToDisk(b).c_str(), &sb) == 0 &&
+           !S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
+    if (internal::FaultHit(TFaultOp::Rename)) return false;
     return rename(ToDisk(from).c_str(), ToDisk(to).c_str()) == 0;
 }
 
@@ -160,6 +187,7 @@ bool SetFileAttributes(const AnsiString& path, uint32_t attributes) {
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
     else
         mode |= S_IWUSR;
+    if (internal::FaultHit(TFaultOp::Attributes)) return false;
     return chmod(disk.c_str(), mode) == 0;
 }
 
@@ -175,6 +203,7 @@ bool SetFileAgeDos(const AnsiString& path, uint32_t dosDateTime) {
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = posix::DosToTime(dosDateTime);
     times[1].tv_nsec = 0;
+    if (internal::FaultHit(TFaultOp::Attributes)) return false;
     return utimensat(AT_FDCWD, ToDisk(path).c_str(), times, 0) == 0;
 }
 
@@ -191,6 +220,7 @@ AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix)
     const char kSuffix[] = ".tmp";
     AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
     std::string pattern = ToDisk(base + prefix.substr(0, kPrefixBytes)) + "XXXXXX" + kSuffix;
+    if (internal::FaultHit(TFaultOp::Open)) return AnsiString();
     int fd = mkstemps(pattern.data(), static_cast<int>(sizeof kSuffix - 1));
     if (fd < 0) return AnsiString();
     close(fd);

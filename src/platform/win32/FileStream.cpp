@@ -3,7 +3,9 @@
 // (CREATE_ALWAYS).
 #include "platform/win32/Win32Internal.h"
 
+#include "platform/FaultInjection.h"
 #include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
 #include "platform/Stream.h"
 
 namespace nuva {
@@ -51,11 +53,11 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned mode)
     : fileName_(fileName), handle_(reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE)) {
     HANDLE h;
     if ((mode & 0xFF00) == fmCreate) {
-        h = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, ShareOf(mode), nullptr,
+        h = internal::FaultHit(TFaultOp::Open) ? INVALID_HANDLE_VALUE : CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, ShareOf(mode), nullptr,
                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) throw EFCreateError(fileName, LastErrorText());
     } else {
-        h = CreateFileA(fileName.c_str(), AccessOf(mode), ShareOf(mode), nullptr, OPEN_EXISTING,
+        h = internal::FaultHit(TFaultOp::Open) ? INVALID_HANDLE_VALUE : CreateFileA(fileName.c_str(), AccessOf(mode), ShareOf(mode), nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) throw EFOpenError(fileName, LastErrorText());
     }
@@ -71,9 +73,12 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     while (total < count) {
         const DWORD want = Piece(count - total);
         DWORD got = 0;
-        if (!ReadFile(AsHandle(handle_), static_cast<char*>(buffer) + total, want, &got, nullptr) ||
-            got == 0)
-            break;
+        // A failure is not the end of the file: the caller would take what
+        // came before it for the whole file.
+        if (internal::FaultHit(TFaultOp::Read) ||
+            !ReadFile(AsHandle(handle_), static_cast<char*>(buffer) + total, want, &got, nullptr))
+            throw EReadError(LastErrorText());
+        if (got == 0) break;
         total += got;
         // A file delivers less than asked only at its end.
         if (got < want) break;
@@ -85,10 +90,11 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     int64_t total = 0;
     while (total < count) {
         DWORD put = 0;
-        if (!WriteFile(AsHandle(handle_), static_cast<const char*>(buffer) + total,
-                       Piece(count - total), &put, nullptr) ||
-            put == 0)
-            break;
+        if (internal::FaultHit(TFaultOp::Write) ||
+            !WriteFile(AsHandle(handle_), static_cast<const char*>(buffer) + total,
+                       Piece(count - total), &put, nullptr))
+            throw EWriteError(LastErrorText());
+        if (put == 0) break;
         total += put;
     }
     return total;
@@ -111,10 +117,12 @@ int64_t TFileStream::Size() {
 }
 
 bool TFileStream::Truncate() {
+    if (internal::FaultHit(TFaultOp::Flush)) return false;
     return SetEndOfFile(AsHandle(handle_)) != FALSE;
 }
 
 bool TFileStream::FlushToDisk() {
+    if (internal::FaultHit(TFaultOp::Flush)) return false;
     return FlushFileBuffers(AsHandle(handle_)) != FALSE;
 }
 
@@ -128,6 +136,7 @@ bool TFileStream::GetTimeAndAttributes(int32_t& dosTime, int32_t& attributes) {
 
 bool TFileStream::SetDosTime(uint32_t dosDateTime) {
     FILETIME utc;
+    if (internal::FaultHit(TFaultOp::Flush)) return false;
     return win32::DosToFileTime(dosDateTime, &utc) &&
            SetFileTime(AsHandle(handle_), nullptr, nullptr, &utc) != FALSE;
 }

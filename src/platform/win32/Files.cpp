@@ -3,6 +3,7 @@
 // encoded as DOS date/time.
 #include "platform/win32/Win32Internal.h"
 
+#include "platform/FaultInjection.h"
 #include "platform/Platform.h"
 #include "platform/PlatformInternal.h"
 
@@ -59,7 +60,22 @@ bool DosToFileTime(uint32_t dosDateTime, FILETIME* utc) {
 namespace internal {
 
 bool CreateSingleDirectory(const AnsiString& path) {
+    if (FaultHit(TFaultOp::MakeDir)) return false;
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+AnsiString GetProcessVariable(const char* name) {
+    char buffer[64];
+    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    return n > 0 && n < sizeof buffer ? AnsiString(buffer, n) : AnsiString();
+}
+
+void SetProcessVariable(const char* name, const char* value) {
+    SetEnvironmentVariableA(name, *value ? value : nullptr);
+}
+
+void SetFaultError(bool diskFull) {
+    SetLastError(diskFull ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
 }
 
 }  // namespace internal
@@ -79,14 +95,39 @@ bool DirectoryExists(const AnsiString& path) {
 }
 
 bool RemoveDir(const AnsiString& path) {
+    if (internal::FaultHit(TFaultOp::Delete)) return false;
     return RemoveDirectoryA(path.c_str()) != FALSE;
 }
 
 bool DeleteFile(const AnsiString& path) {
+    if (internal::FaultHit(TFaultOp::Delete)) return false;
     return DeleteFileA(path.c_str()) != FALSE;
 }
 
+namespace {
+
+// The volume and file index of an existing file, opened for no access so
+// that any sharer allows it.
+bool FileIdentity(const AnsiString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, &info) != FALSE;
+    CloseHandle(h);
+    return ok && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool IsSameFile(const AnsiString& a, const AnsiString& b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return FileIdentity(a, ia) && FileIdentity(b, ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 bool MoveFileReplace(const AnsiString& from, const AnsiString& to) {
+    if (internal::FaultHit(TFaultOp::Rename)) return false;
     return MoveFileExA(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != FALSE;
 }
@@ -98,6 +139,7 @@ int32_t GetFileAttributes(const AnsiString& path) {
 }
 
 bool SetFileAttributes(const AnsiString& path, uint32_t attributes) {
+    if (internal::FaultHit(TFaultOp::Attributes)) return false;
     return SetFileAttributesA(path.c_str(), attributes) != FALSE;
 }
 
@@ -112,6 +154,7 @@ int32_t FileAgeDos(const AnsiString& path) {
 bool SetFileAgeDos(const AnsiString& path, uint32_t dosDateTime) {
     FILETIME utc;
     if (!win32::DosToFileTime(dosDateTime, &utc)) return false;
+    if (internal::FaultHit(TFaultOp::Attributes)) return false;
     // Writing attributes only: works on a read-only file and beside readers.
     HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -133,6 +176,7 @@ AnsiString CreateUniqueTempFile(const AnsiString& dir, const AnsiString& prefix)
     AnsiString base = dir.empty() ? TempDirectory() : IncludeTrailingPathDelimiter(dir);
     char buffer[MAX_PATH + 1];
     // uUnique 0: the system picks the number and creates the empty file.
+    if (internal::FaultHit(TFaultOp::Open)) return AnsiString();
     if (GetTempFileNameA(base.c_str(), prefix.c_str(), 0, buffer) == 0) return AnsiString();
     return AnsiString(buffer);
 }

@@ -227,3 +227,32 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion) {
 
 }  // namespace
 }  // namespace nuva
+
+namespace nuva {
+namespace {
+
+// A host that holds the class factory (CoGetClassObject) creates objects
+// with it later: COM's sweep of unused libraries must not unload the library
+// under it. Before the factory counted its references, the sweep freed the
+// library and the held factory pointed into unloaded code.
+TEST(FactoryLifetime, AHeldFactorySurvivesTheSweepOfUnusedLibraries) {
+    RegisterTypeLibraryFile(HostTypeLibraryPath());
+    ASSERT_TRUE(RegisterDll(ServerPath(), true));
+    const CLSID clsid = Guid(kClsidText);
+    TComPtr<IClassFactory> factory;
+    ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               factory.ReceiveVoid()),
+              S_OK);
+    CoFreeUnusedLibrariesEx(0, 0);  // no delay: what may go, goes now
+    ASSERT_NE(GetModuleHandleA(kServerFile), nullptr) << "unloaded under a held factory";
+    TComPtr<ISender> object;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_ISender, object.ReceiveVoid()), S_OK);
+    EXPECT_TRUE(object);
+    object.Reset();
+    factory.Reset();
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_EQ(GetModuleHandleA(kServerFile), nullptr) << "nothing holds it any more";
+}
+
+}  // namespace
+}  // namespace nuva

@@ -191,12 +191,21 @@ TEST_F(TExports, CanUnloadNowWhileNothingLives) {
     }
     EXPECT_EQ(canUnloadNow_(), S_OK);
 
+    // A host that holds the factory creates objects with it later: the
+    // library must not be unloaded meanwhile.
     TComPtr<IClassFactory> factory;
     ASSERT_EQ(getClassObject_(Guid(kClsidText), IID_IClassFactory, factory.ReceiveVoid()), S_OK);
-    EXPECT_EQ(canUnloadNow_(), S_OK);
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);
+    {
+        TComPtr<ISender> object;
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_ISender, object.ReceiveVoid()), S_OK);
+        EXPECT_TRUE(object);
+    }
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(canUnloadNow_(), S_FALSE);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);
+    factory.Reset();
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
