@@ -191,11 +191,111 @@ TEST_F(ServerCore, AnUncompressedBodyIsOneItemNamedByTheReserve) {
     EXPECT_EQ(stored, (std::vector<AnsiString>{"DATA", "DATA", "report.txt"}));
 }
 
-TEST_F(ServerCore, EncryptedDataWithoutAKeyIsTheServersFault) {
-    config_.key.reset();
-    const TOutcome out = Run(Header("ABC", "01", "111"), "x");
-    EXPECT_EQ(out.status, 500);
-    EXPECT_EQ(out.text, Utf8(u"服务器未配置密钥"));
+TEST_F(ServerCore, AServerFailureAnswersATokenAndLogsTheReason) {
+    // Encrypted data without a key; a store root that cannot be made (a file
+    // holds its name).
+    struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string header;
+        const char* logged;  // in the log text, not in the answer
+    } const cases[] = {
+        {"no key", [&] { config_.key.reset(); }, Header("ABC", "01", "111"), ""},
+        {"store not writable", [&] { WriteAll(config_.StoreRoot(), "x"); },
+         Header("ABC", "02", "100", "a.txt"), "store"},
+    };
+    const std::string prefix = Utf8(u"服务器内部错误:");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        const TOutcome out = Run(c.header, "x");
+        EXPECT_EQ(out.status, 500);
+        ASSERT_EQ(out.text.rfind(prefix, 0), 0u) << out.text;
+        const std::string token = out.text.substr(prefix.size());
+        EXPECT_FALSE(token.empty());
+        EXPECT_EQ(token.find_first_not_of("0123456789abcdef-"), std::string::npos) << out.text;
+        EXPECT_EQ(out.logText.rfind(out.text + " ", 0), 0u) << out.logText;
+        EXPECT_NE(out.logText.find(c.logged), std::string::npos) << out.logText;
+    }
+    // Each failure its own token.
+    EXPECT_NE(Run(Header("ABC", "02", "100"), "x").text, Run(Header("ABC", "02", "100"), "x").text);
+}
+
+TEST_F(ServerCore, ReadOnlyEntriesLeaveNoWorkFilesBehind) {
+    TTempDir dir;
+    WriteAll(dir / "ro.txt", "read only");
+    WriteAll(dir / "rw.txt", "read write");
+    ASSERT_TRUE(SetFileAttributes(dir / "ro.txt", faReadOnly));
+    TStringList list;
+    list.Add(dir / "ro.txt");
+    list.Add(dir / "rw.txt");
+    ASSERT_TRUE(ZipFiles(list, dir / "ro.zip"));
+    const std::string archive = ReadAll(dir / "ro.zip");
+    SetFileAttributes(dir / "ro.txt", 0);
+    // The second entry's first data byte changed: the read-only one is
+    // unpacked, then the transaction fails.
+    std::string damaged = archive;
+    const size_t second = damaged.find("PK\x03\x04", 4);
+    ASSERT_NE(second, std::string::npos);
+    const auto u16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<uint8_t>(damaged[at])) |
+               static_cast<size_t>(static_cast<uint8_t>(damaged[at + 1])) << 8;
+    };
+    damaged[second + 30 + u16(second + 26) + u16(second + 28)] ^= 0x55;
+    struct {
+        const char* name;
+        std::string header, data;
+        int status;
+    } const cases[] = {
+        {"compressed", Header("ABC", "01", "101"), archive, 200},
+        {"sealed and compressed", Header("ABC", "01", "111"), Seal(archive), 200},
+        {"unpacking fails after it", Header("ABC", "01", "101"), damaged, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const AnsiString work = config_.WorkRoot() + PathDelim + "tx" + PathDelim;
+        ForceDirectories(work);
+        WriteAll(work + "request.data", c.data);
+        const TOutcome out = RunTransaction(config_, c.header, work + "request.data", work);
+        EXPECT_EQ(out.status, c.status) << out.text;
+        RemoveTree(work);
+        EXPECT_EQ(Tree(config_.dataDir), std::vector<AnsiString>{"work"});
+    }
+}
+
+TEST_F(ServerCore, OnlyTheConfiguredPbkdf2RoundsAreDerived) {
+    config_ = ParseServerConfig(
+        "<SERVER><DATA_DIR>" + temp_ / "data" + "</DATA_DIR><CA><PASSPHRASE>secret</PASSPHRASE>"
+        "<ITERATIONS>1000</ITERATIONS></CA><TYPE><CODE>01</CODE></TYPE></SERVER>");
+    key_ = *config_.key;
+    const std::string sealed = Seal("plain");
+    // The rounds field (offset 16, big-endian) set to `rounds`; the key
+    // check then fails too, but only after a derivation of that cost.
+    const auto withRounds = [&](uint32_t rounds) {
+        std::string s = sealed;
+        for (int i = 0; i < 4; ++i) s[16 + i] = static_cast<char>(rounds >> (24 - 8 * i));
+        return s;
+    };
+    key_.iterations = 5000;
+    const std::string otherRounds = Seal("plain");  // a real file, only the rounds differ
+    const std::string refused = Utf8(u"请求数据解密失败:加密文件的版本或参数不受支持");
+    struct {
+        const char* name;
+        std::string data;
+        int status;
+        std::string text;
+    } const cases[] = {
+        {"configured rounds", sealed, 200, ""},
+        {"other rounds, right passphrase", otherRounds, 400, refused},
+        {"the format's maximum", withRounds(ca::kMaxIterations), 400, refused},
+        {"one round", withRounds(1), 400, refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TOutcome out = Run(Header("ABC", "01", "110", "p.txt"), c.data);
+        EXPECT_EQ(out.status, c.status) << out.text;
+        EXPECT_EQ(out.text, c.text);
+    }
 }
 
 TEST(ServerConfig, RefusesWhatItCannotServe) {
