@@ -3,6 +3,7 @@
 #include <atomic>
 #include <random>
 
+#include "platform/Platform.h"
 #include "util/util.h"
 
 namespace nuva::server {
@@ -74,6 +75,16 @@ std::string LogField(const std::string& bytes, bool escapeSpace) {
             ++i;
         }
     }
+    return out;
+}
+
+std::string LogAnsiField(const AnsiString& text, bool escapeSpace) {
+    const std::string utf8 = AnsiToUtf8(text);
+    if (Utf8ToAnsi(utf8) == text) return LogField(utf8, escapeSpace);
+    std::string out;
+    for (const char c : text)
+        out += static_cast<unsigned char>(c) < 0x80 ? LogField(std::string(1, c), escapeSpace)
+                                                    : Format("\\x%02x", c & 0xFF);
     return out;
 }
 

@@ -24,6 +24,10 @@ AnsiString UniqueToken();
 // fields that end at a space) the space become \xNN (backslash \\). The
 // result never holds a line break.
 std::string LogField(const std::string& bytes, bool escapeSpace);
+// The same for a text of the system code page (a request header's field):
+// converted to UTF-8 when it converts back unchanged, otherwise every byte
+// outside ASCII escaped too.
+std::string LogAnsiField(const AnsiString& text, bool escapeSpace);
 
 // An internal failure: the answer names only a token, which the log line
 // holds together with the reason.
