@@ -39,6 +39,7 @@ constexpr size_t kPiece = 64 * 1024;        // bytes per write of a reply
 constexpr unsigned kIdleTimeoutSeconds = 60;  // longest pause while a reply goes out
 constexpr int kSweepMs = 250;               // how often the deadlines are looked at
 constexpr unsigned kSpareConnections = 16;  // the library's own limit, above ours
+constexpr unsigned kLibraryMessagesPerMinute = 10;
 constexpr char16_t kTooLarge[] = u"请求数据超过服务器允许的大小";
 constexpr char16_t kIncomplete[] = u"请求数据不完整";
 constexpr char16_t kCannotBind[] = u"无法监听地址:";  // + address:port
@@ -201,6 +202,8 @@ struct THttpServer::TImpl {
     std::map<std::string, unsigned> perHost;
     std::string tlsCert, tlsKey;
     std::string startError;  // what the library said while starting
+    TClock::time_point messageWindow = TClock::now();
+    unsigned messagesShown = 0, messagesDropped = 0;
 
     TImpl(const TServerConfig& c, TLogLine l, TLogLine n)
         : config(c), log(std::move(l)), notice(std::move(n)) {
@@ -500,7 +503,21 @@ struct THttpServer::TImpl {
             self.startError += (self.startError.empty() ? "" : "; ") + line;
             return;
         }
-        self.notice("nuva-server: " + LogField(line, false));
+        // Most of what the library says while serving is about one client's
+        // connection (closed, a failed handshake): a few lines a minute, and
+        // how many more there were.
+        const TClock::time_point now = TClock::now();
+        if (now - self.messageWindow >= std::chrono::minutes(1)) {
+            if (self.messagesDropped)
+                self.notice("nuva-server: " + std::to_string(self.messagesDropped) +
+                            " more messages of the HTTP library in the last minute");
+            self.messageWindow = now;
+            self.messagesShown = self.messagesDropped = 0;
+        }
+        if (self.messagesShown++ < kLibraryMessagesPerMinute)
+            self.notice("nuva-server: " + LogField(line, false));
+        else
+            ++self.messagesDropped;
     }
 
     // ---- the event loop ----
