@@ -1,5 +1,5 @@
 // nuva-server: the reference transaction server (native only). It serves
-// the wire format of components/net/Wire.h with the handlers of its
+// the wire format of src/protocol/net/Wire.h with the handlers of its
 // configuration file (server/README.md), logs one line per transaction to
 // standard output and stops cleanly on SIGINT or SIGTERM (the transactions
 // that run finish first).
