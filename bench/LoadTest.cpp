@@ -7,18 +7,32 @@
 //
 //   nuva_load --url URL --key-file FILE --work DIR [--clients 16]
 //             [--transactions 100] [--items 10] [--item-size 2048] [--type LOAD]
+//             [--idle 0]
+//
+// --idle N: meanwhile the parent holds N more connections to the server
+// that trickle their request headers (one byte per connection every 500 ms,
+// never the end); one the server closes is opened again at once.
 //
 // The parent starts the clients (this program with --client I) through the
 // shell and reads one line per transaction from each: "tx <microseconds>
 // <ok 0/1> <match 0/1>". Exit code 0 when every transaction succeeded and
 // matched.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Main.h"
@@ -34,7 +48,7 @@ using TClock = std::chrono::steady_clock;
 
 struct TOptions {
     std::string url, keyFile, work, type = "LOAD", self;
-    int clients = 16, transactions = 100, items = 10, itemSize = 2048, client = -1;
+    int clients = 16, transactions = 100, items = 10, itemSize = 2048, client = -1, idle = 0;
 };
 
 bool Parse(int argc, char** argv, TOptions& o) {
@@ -50,11 +64,73 @@ bool Parse(int argc, char** argv, TOptions& o) {
         else if (name == "--items") o.items = std::atoi(value.c_str());
         else if (name == "--item-size") o.itemSize = std::atoi(value.c_str());
         else if (name == "--client") o.client = std::atoi(value.c_str());
+        else if (name == "--idle") o.idle = std::atoi(value.c_str());
         else return false;
     }
     return argc % 2 == 1 && !o.url.empty() && !o.keyFile.empty() && !o.work.empty() &&
-           o.clients > 0 && o.transactions > 0 && o.items > 0 && o.itemSize >= 0;
+           o.clients > 0 && o.transactions > 0 && o.items > 0 && o.itemSize >= 0 && o.idle >= 0;
 }
+
+// The connections that trickle their headers (--idle), on a thread of their
+// own. Loopback only: the URL's port on 127.0.0.1.
+class TIdleConnections {
+  public:
+    TIdleConnections(const std::string& url, int count) {
+        const size_t colon = url.rfind(':');
+        port_ = colon == std::string::npos ? 80 : std::atoi(url.c_str() + colon + 1);
+        sockets_.assign(static_cast<size_t>(count), -1);
+        for (int& s : sockets_) s = Open();
+        thread_ = std::thread([this] { Hold(); });
+    }
+    ~TIdleConnections() {
+        running_ = false;
+        thread_.join();
+        for (int s : sockets_)
+            if (s >= 0) close(s);
+    }
+    int Reopened() const { return reopened_; }
+    int Held() const { return static_cast<int>(std::count_if(sockets_.begin(), sockets_.end(), [](int s) { return s >= 0; })); }
+
+  private:
+    int Open() {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        if (s < 0) return -1;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port_));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            close(s);
+            return -1;
+        }
+        fcntl(s, F_SETFL, O_NONBLOCK);
+        const char start[] = "POST /transaction HTTP/1.1\r\n";
+        (void)!send(s, start, sizeof start - 1, MSG_NOSIGNAL);
+        return s;
+    }
+    void Hold() {
+        while (running_) {
+            for (int& s : sockets_) {
+                if (!running_) break;
+                char byte;
+                const bool closed = s < 0 || recv(s, &byte, 1, 0) == 0 ||
+                                    send(s, "X", 1, MSG_NOSIGNAL) != 1;
+                if (closed) {
+                    if (s >= 0) close(s);
+                    s = Open();
+                    ++reopened_;
+                }
+            }
+            for (int i = 0; i < 10 && running_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    int port_;
+    std::vector<int> sockets_;
+    std::atomic<bool> running_{true};
+    std::atomic<int> reopened_{0};
+    std::thread thread_;
+};
 
 // Printable, XML-neutral text that differs per client, transaction and item.
 std::string ItemValue(int client, int tx, int item, int size) {
@@ -134,6 +210,11 @@ int RunClient(const TOptions& o) {
 }
 
 int RunParent(const TOptions& o) {
+    std::unique_ptr<TIdleConnections> idle;
+    if (o.idle > 0) {
+        idle = std::make_unique<TIdleConnections>(o.url, o.idle);
+        std::printf("idle connections: %d of %d open, trickling their headers\n", idle->Held(), o.idle);
+    }
     std::vector<FILE*> children;
     const TClock::time_point start = TClock::now();
     for (int i = 0; i < o.clients; ++i) {
@@ -165,6 +246,11 @@ int RunParent(const TOptions& o) {
     }
     const double seconds =
         std::chrono::duration<double>(TClock::now() - start).count();
+    if (idle) {
+        std::printf("idle connections: %d held meanwhile, %d opened again after the server closed them\n",
+                    o.idle, idle->Reopened());
+        idle.reset();
+    }
     const long long expected = static_cast<long long>(o.clients) * o.transactions;
     std::sort(latencies.begin(), latencies.end());
     auto percentile = [&](double p) {
@@ -191,7 +277,7 @@ int main(int argc, char** argv) {
     TOptions o;
     if (!Parse(argc, argv, o)) {
         std::fputs("usage: nuva_load --url URL --key-file FILE --work DIR [--clients N] "
-                   "[--transactions M] [--items K] [--item-size BYTES] [--type CODE]\n",
+                   "[--transactions M] [--items K] [--item-size BYTES] [--type CODE] [--idle N]\n",
                    stderr);
         return 2;
     }

@@ -10,14 +10,14 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 wine libwine-dev wixl msitools
   python3 p7zip-full locales tzdata
-  pkg-config libssl-dev libcurl4-openssl-dev libcpp-httplib-dev openssl
+  pkg-config libssl-dev libcurl4-openssl-dev libmicrohttpd-dev openssl
 )
 # --native: only what the native release tree needs (scripts/demo.sh): the
 # compilers, the benchmark library and the peers it links, and the libraries of NuvaNet,
 # NuvaCA and nuva-server.
 if [ "${1:-}" = "--native" ]; then
   packages=(cmake make g++ pkg-config libbenchmark-dev zlib1g-dev libdeflate-dev
-            libssl-dev libcurl4-openssl-dev libcpp-httplib-dev)
+            libssl-dev libcurl4-openssl-dev libmicrohttpd-dev)
 fi
 
 missing=()

@@ -84,6 +84,12 @@ TServerConfig ParseServerConfig(const AnsiString& xml) {
     config.maxExtract = own.Number("MAX_EXTRACT", 1u << 30, 1, 0xFFFFFFFFu);
     config.maxItems = own.Number("MAX_ITEMS", 10000, 1, 1000000);
     config.workers = own.Number("WORKERS", 0, 0, 1024);
+    config.headerTimeoutMs = own.Number("HEADER_TIMEOUT_MS", config.headerTimeoutMs, 100, 3600000);
+    config.bodyTimeoutMs = own.Number("BODY_TIMEOUT_MS", config.bodyTimeoutMs, 100, 3600000);
+    config.bodyMinRate = own.Number("BODY_MIN_RATE", config.bodyMinRate, 1, 0xFFFFFFFFu);
+    config.maxConnections = own.Number("MAX_CONNECTIONS", config.maxConnections, 1, 1000000);
+    config.maxConnectionsPerClient =
+        own.Number("MAX_CONNECTIONS_PER_CLIENT", config.maxConnectionsPerClient, 1, 1000000);
     config.tlsCert = own.Text("TLS_CERT");
     config.tlsKey = own.Text("TLS_KEY");
     if (config.tlsCert.empty() != config.tlsKey.empty()) throw EConfigError(WideToAnsi(kTlsPair));

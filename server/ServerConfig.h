@@ -11,6 +11,15 @@
 //     <MAX_EXTRACT>n</MAX_EXTRACT>  largest unpacked size of a request archive, and
 //                                   <MAX_ITEMS> the most entries (defaults 1 GiB, 10000)
 //     <WORKERS>n</WORKERS>          worker threads; 0: four per processor, at least 8
+//     <HEADER_TIMEOUT_MS>n</HEADER_TIMEOUT_MS>  a connection's request headers must be
+//                                   in within this time of its accept (default 10000)
+//     <BODY_TIMEOUT_MS>n</BODY_TIMEOUT_MS> <BODY_MIN_RATE>n</BODY_MIN_RATE>  the body
+//                                   then within BODY_TIMEOUT_MS (default 30000) plus a
+//                                   second per BODY_MIN_RATE bytes (default 65536) of its
+//                                   declared length (MAX_BODY when none is declared)
+//     <MAX_CONNECTIONS>n</MAX_CONNECTIONS>  most open connections (default 2048) and
+//     <MAX_CONNECTIONS_PER_CLIENT>n</MAX_CONNECTIONS_PER_CLIENT>  from one client
+//                                   address (default 128); more are refused at once
 //     <TLS_CERT>pem</TLS_CERT> <TLS_KEY>pem</TLS_KEY>   both: serve HTTPS
 //     <CA>...</CA>                  the key, as NuvaCA's CA element (KEY_FILE or
 //                                   PASSPHRASE); needed for encrypted requests/replies
@@ -71,6 +80,11 @@ struct TServerConfig {
     uint64_t maxExtract = 1ull << 30;
     uint32_t maxItems = 10000;
     uint32_t workers = 0;
+    uint32_t headerTimeoutMs = 10000;
+    uint32_t bodyTimeoutMs = 30000;
+    uint32_t bodyMinRate = 65536;  // bytes per second
+    uint32_t maxConnections = 2048;
+    uint32_t maxConnectionsPerClient = 128;
     AnsiString tlsCert, tlsKey;
     std::optional<ca::TCryptKey> key;
     std::map<AnsiString, TTypeConfig> types;

@@ -1,9 +1,9 @@
 #include "Transaction.h"
 
-#include <atomic>
+#include <cstring>
 #include <ctime>
-#include <random>
 
+#include "ServerSupport.h"
 #include "ca/CryptFile.h"
 #include "net/Wire.h"
 #include "platform/Platform.h"
@@ -28,21 +28,55 @@ constexpr char16_t kTooManyItems[] = u"条目过多";
 constexpr char16_t kTooLarge[] = u"解包后的数据过大";
 constexpr char16_t kNotExtracted[] = u"有条目无法解出";
 constexpr char16_t kNoKey[] = u"服务器未配置密钥";
-constexpr char16_t kInternal[] = u"服务器内部错误:";  // + reason
 constexpr char16_t kStoredOpen[] = u"已保存";         // + count
 constexpr char16_t kStoredClose[] = u"项:";           // + directory
 constexpr char kUnnamedItem[] = "DATA";               // an uncompressed body without a safe reserve
 constexpr size_t kFaultHeaderBytes = 10;              // FAULT short_header
 constexpr int64_t kCutBytes = 20;                     // FAULT cut
 
+constexpr char kSealedMagic[] = "NUVA-GCM";  // ca/CryptFile.h: the header's first bytes
+constexpr size_t kSealedKindOffset = 9;
+constexpr size_t kSealedIterationsOffset = 16;  // 4 bytes, big-endian
+
 // Ends the transaction with an error outcome.
 struct TRefusal {
     int status;
-    std::string text;  // UTF-8
+    std::string text;     // UTF-8
+    std::string logText;  // UTF-8, when the log line holds more than the answer
 };
 
 [[noreturn]] void Refuse(int status, const char16_t* text, const AnsiString& detail = "") {
-    throw TRefusal{status, AnsiToUtf8(WideToAnsi(text) + detail)};
+    throw TRefusal{status, AnsiToUtf8(WideToAnsi(text) + detail), {}};
+}
+
+// A failure of the server's own: the answer holds a token, the log the reason.
+[[noreturn]] void Fail(const std::string& reasonUtf8) {
+    TInternalError e = InternalError(reasonUtf8);
+    throw TRefusal{500, std::move(e.answer), std::move(e.log)};
+}
+[[noreturn]] void Fail(const char16_t* reason) {
+    Fail(Utf8(reason));
+}
+[[noreturn]] void FailSystem(const AnsiString& what) {
+    Fail(AnsiToUtf8(what + ": " + LastErrorText()));
+}
+
+// A sealed request must name the server's own PBKDF2 rounds: a hostile
+// request would otherwise choose how long the key derivation takes (up to
+// ca::kMaxIterations). Checked on the file's header before any key is
+// derived; every other field is left to the file format's own checks.
+void CheckSealedRounds(const AnsiString& path, const ca::TCryptKey& key) {
+    uint8_t head[kSealedIterationsOffset + 4];
+    TFileStream f(path, fmOpenRead | fmShareDenyNone);
+    if (f.Read(head, sizeof head) != static_cast<int64_t>(sizeof head)) return;
+    if (std::memcmp(head, kSealedMagic, std::strlen(kSealedMagic)) != 0) return;
+    if (head[kSealedKindOffset] != static_cast<uint8_t>(ca::TKeyKind::Passphrase) ||
+        key.kind != ca::TKeyKind::Passphrase)
+        return;
+    const uint8_t* p = head + kSealedIterationsOffset;
+    const uint32_t rounds = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+    if (rounds != key.iterations)
+        Refuse(400, kDecryptFailed, WideToAnsi(ca::CryptFaultText(ca::TCryptFault::Unsupported)));
 }
 
 AnsiString Today() {
@@ -50,17 +84,14 @@ AnsiString Today() {
     return Format("%04d%02d%02d", d.year, d.month, d.day);
 }
 
-// A new directory name under the store: the time, a token of this process
-// and a sequence number.
+// A new directory name under the store: the time and a unique token.
 AnsiString StoreDirName() {
-    static const unsigned token = std::random_device()() & 0xFFFFFF;
-    static std::atomic<unsigned> sequence{0};
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    return Format("%s-%06x-%u", stamp, token, ++sequence);
+    return AnsiString(stamp) + "-" + UniqueToken();
 }
 
 int64_t SizeOf(const AnsiString& path) {
@@ -75,8 +106,9 @@ std::vector<AnsiString> RequestItems(const TServerConfig& config, const wire::TH
     if (!h.hasBody) return {};
     AnsiString data = dataFile;
     if (h.encrypted) {
-        if (!config.key) Refuse(500, kNoKey);
+        if (!config.key) Fail(kNoKey);
         data = workDir + "request.dec";
+        CheckSealedRounds(dataFile, *config.key);
         try {
             ca::UnsealFile(dataFile, data, *config.key);
         } catch (const ca::ECryptFileError& e) {
@@ -86,7 +118,7 @@ std::vector<AnsiString> RequestItems(const TServerConfig& config, const wire::TH
     if (!h.compressed) {
         const AnsiString name = IsSafeName(h.reserve) ? h.reserve : kUnnamedItem;
         const AnsiString item = itemsDir + name;
-        if (!MoveFileReplace(data, item)) Refuse(500, kInternal, LastErrorText());
+        if (!MoveFileReplace(data, item)) FailSystem("move " + ExtractFileName(item));
         return {item};
     }
 
@@ -122,13 +154,13 @@ std::vector<AnsiString> Store(const TServerConfig& config, const TTypeConfig& ty
                               const AnsiString& workDir) {
     const AnsiString relative = sender + PathDelim + StoreDirName();
     const AnsiString dir = config.StoreRoot() + PathDelim + relative + PathDelim;
-    if (!ForceDirectories(dir)) Refuse(500, kInternal, LastErrorText());
+    if (!ForceDirectories(dir)) FailSystem("store " + relative);
     AnsiString receipt = WideToAnsi(kStoredOpen) + Format("%zu", items.size()) +
                          WideToAnsi(kStoredClose) + relative + "\r\n";
     for (const AnsiString& item : items) {
         const AnsiString name = ExtractFileName(item);
         receipt += name + "\t" + Format("%lld", static_cast<long long>(SizeOf(item))) + "\r\n";
-        if (!MoveFileReplace(item, dir + name)) Refuse(500, kInternal, LastErrorText());
+        if (!MoveFileReplace(item, dir + name)) FailSystem("store " + relative + PathDelim + name);
     }
     const AnsiString receiptName =
         IsSafeName(type.receiptName) ? type.receiptName : AnsiString("receipt.txt");
@@ -169,7 +201,7 @@ void Run(const TServerConfig& config, const std::string& headerBytes, const Ansi
     const TTypeConfig& type = found->second;
     out.delayMs = type.delayMs;
     if (!h.hasBody && SizeOf(dataFile) > 0) Refuse(400, kUnexpectedData);
-    if (type.handler == THandler::Reject) throw TRefusal{type.status, AnsiToUtf8(type.message)};
+    if (type.handler == THandler::Reject) throw TRefusal{type.status, AnsiToUtf8(type.message), {}};
 
     const AnsiString itemsDir = workDir + "items" + PathDelim;
     ForceDirectories(itemsDir);
@@ -193,7 +225,7 @@ void Run(const TServerConfig& config, const std::string& headerBytes, const Ansi
             TStringList list;
             for (const AnsiString& item : items) list.Add(item);
             data = workDir + "reply.zip";
-            if (!ZipFiles(list, data)) Refuse(500, kInternal, "zip");
+            if (!ZipFiles(list, data)) Fail("zip");
         } else if (!items.empty()) {
             // One file travels; its name goes in the reserve field.
             data = items.front();
@@ -204,7 +236,7 @@ void Run(const TServerConfig& config, const std::string& headerBytes, const Ansi
             reply.reserve = ExtractFileName(data);
         }
         if (flags.encrypted) {
-            if (!config.key) Refuse(500, kNoKey);
+            if (!config.key) Fail(kNoKey);
             const AnsiString sealed = workDir + "reply.CA";
             ca::SealFile(data, sealed, *config.key);
             data = sealed;
@@ -232,12 +264,17 @@ TOutcome RunTransaction(const TServerConfig& config, const std::string& header,
     } catch (const TRefusal& r) {
         out.status = r.status;
         out.text = r.text;
+        out.logText = r.logText;
     } catch (const Exception& e) {
+        TInternalError internal = InternalError(AnsiToUtf8(e.Message()));
         out.status = 500;
-        out.text = AnsiToUtf8(WideToAnsi(kInternal) + e.Message());
+        out.text = std::move(internal.answer);
+        out.logText = std::move(internal.log);
     } catch (const std::exception& e) {
+        TInternalError internal = InternalError(e.what());
         out.status = 500;
-        out.text = AnsiToUtf8(WideToAnsi(kInternal)) + e.what();
+        out.text = std::move(internal.answer);
+        out.logText = std::move(internal.log);
     }
     out.header.clear();
     out.replyFile.clear();
@@ -248,6 +285,10 @@ void RemoveTree(const AnsiString& dir) {
     const AnsiString base = IncludeTrailingPathDelimiter(dir);
     for (const TDirEntry& e : ListDirectoryEntries(dir)) {
         if (e.name == "." || e.name == "..") continue;
+        // An unpacked entry keeps the read-only attribute its archive gave
+        // it; it would stop the delete.
+        if (e.attributes & faReadOnly)
+            SetFileAttributes(base + e.name, static_cast<uint32_t>(e.attributes) & ~uint32_t{faReadOnly});
         if (e.attributes & faDirectory)
             RemoveTree(base + e.name);
         else

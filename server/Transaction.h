@@ -18,8 +18,14 @@
 //   400 "请求数据解密失败:"+reason         the CA file format refused the data
 //   400 "请求数据无法解包:"+reason         not an archive, too large, too many
 //                                          entries, an entry not extracted
-//   500 "服务器未配置密钥"                  encrypted data and no CA key configured
-//   500 "服务器内部错误:"+reason            a failure of the server's own
+//   400 "请求数据解密失败:加密文件的版本或参数不受支持"
+//                                          sealed with a passphrase and PBKDF2
+//                                          rounds other than the configured
+//                                          ones (refused before any key is
+//                                          derived)
+//   500 "服务器内部错误:"+token             a failure of the server's own (also
+//                                          encrypted data and no CA key); the
+//                                          reason goes to the log only
 //   the TYPE's status and message          the reject handler
 //
 // Threads: any number of transactions at once, each with its own workDir.
@@ -34,6 +40,7 @@ namespace nuva::server {
 struct TOutcome {
     int status = 500;
     std::string text;        // UTF-8, when status is not 200
+    std::string logText;     // UTF-8, for the log line when it says more than text
     std::string header;      // the reply header (200; 10 bytes with FAULT short_header)
     AnsiString replyFile;    // the reply data inside workDir; empty: none
     TFault fault = TFault::None;  // how the HTTP layer sends the reply
@@ -47,7 +54,8 @@ struct TOutcome {
 TOutcome RunTransaction(const TServerConfig& config, const std::string& header,
                         const AnsiString& dataFile, const AnsiString& workDir);
 
-// Removes a directory tree of files and directories (the work directories).
+// Removes a directory tree of files and directories (the work directories),
+// read-only ones too.
 void RemoveTree(const AnsiString& dir);
 
 }  // namespace nuva::server

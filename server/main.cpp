@@ -1,5 +1,5 @@
 // nuva-server: the reference transaction server (native only). It serves
-// the wire format of components/net/Wire.h with the handlers of its
+// the wire format of src/protocol/net/Wire.h with the handlers of its
 // configuration file (server/README.md), logs one line per transaction to
 // standard output and stops cleanly on SIGINT or SIGTERM (the transactions
 // that run finish first).
@@ -11,7 +11,9 @@
 // stop, 1 for a bad configuration or an address that cannot be bound, 2 for
 // a usage error.
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -86,7 +88,20 @@ int main(int argc, char** argv) {
         nuva::server::TServerConfig config = nuva::server::LoadServerConfig(
             nuva::ArgumentToAnsi(configPath.c_str()));
         if (port >= 0) config.port = static_cast<uint32_t>(port);
-        nuva::server::THttpServer server(config, [](const std::string& line) { Print(stdout, line); });
+        // Each connection is a descriptor: the soft limit is raised as far
+        // as the connection limit needs and the hard limit allows.
+        rlimit files{};
+        const rlim_t wanted = static_cast<rlim_t>(config.maxConnections) + config.workers + 256;
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < wanted) {
+            files.rlim_cur = files.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, files.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &files);
+            if (files.rlim_cur < wanted)
+                Print(stderr, "nuva-server: the system allows " + std::to_string(files.rlim_cur) +
+                                  " open files, fewer than MAX_CONNECTIONS needs");
+        }
+        nuva::server::THttpServer server(
+            config, [](const std::string& line) { Print(stdout, line); },
+            [](const std::string& line) { Print(stderr, line); });
         const int bound = server.Bind();
         if (!portFile.empty()) {
             // Written whole under another name first: a reader never sees half of it.

@@ -2,7 +2,12 @@
 // (each outcome's status and text, and that nothing is written outside the
 // transaction's directory and the store), the configuration's errors, and
 // the running program over HTTP (health, the body limit, a clean stop).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -205,11 +210,111 @@ TEST_F(ServerCore, AnUncompressedBodyIsOneItemNamedByTheReserve) {
     EXPECT_EQ(stored, (std::vector<AnsiString>{"DATA", "DATA", "report.txt"}));
 }
 
-TEST_F(ServerCore, EncryptedDataWithoutAKeyIsTheServersFault) {
-    config_.key.reset();
-    const TOutcome out = Run(Header("ABC", "01", "111"), "x");
-    EXPECT_EQ(out.status, 500);
-    EXPECT_EQ(out.text, Utf8(u"服务器未配置密钥"));
+TEST_F(ServerCore, AServerFailureAnswersATokenAndLogsTheReason) {
+    // Encrypted data without a key; a store root that cannot be made (a file
+    // holds its name).
+    struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string header;
+        const char* logged;  // in the log text, not in the answer
+    } const cases[] = {
+        {"no key", [&] { config_.key.reset(); }, Header("ABC", "01", "111"), ""},
+        {"store not writable", [&] { WriteAll(config_.StoreRoot(), "x"); },
+         Header("ABC", "02", "100", "a.txt"), "store"},
+    };
+    const std::string prefix = Utf8(u"服务器内部错误:");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        const TOutcome out = Run(c.header, "x");
+        EXPECT_EQ(out.status, 500);
+        ASSERT_EQ(out.text.rfind(prefix, 0), 0u) << out.text;
+        const std::string token = out.text.substr(prefix.size());
+        EXPECT_FALSE(token.empty());
+        EXPECT_EQ(token.find_first_not_of("0123456789abcdef-"), std::string::npos) << out.text;
+        EXPECT_EQ(out.logText.rfind(out.text + " ", 0), 0u) << out.logText;
+        EXPECT_NE(out.logText.find(c.logged), std::string::npos) << out.logText;
+    }
+    // Each failure its own token.
+    EXPECT_NE(Run(Header("ABC", "02", "100"), "x").text, Run(Header("ABC", "02", "100"), "x").text);
+}
+
+TEST_F(ServerCore, ReadOnlyEntriesLeaveNoWorkFilesBehind) {
+    TTempDir dir;
+    WriteAll(dir / "ro.txt", "read only");
+    WriteAll(dir / "rw.txt", "read write");
+    ASSERT_TRUE(SetFileAttributes(dir / "ro.txt", faReadOnly));
+    TStringList list;
+    list.Add(dir / "ro.txt");
+    list.Add(dir / "rw.txt");
+    ASSERT_TRUE(ZipFiles(list, dir / "ro.zip"));
+    const std::string archive = ReadAll(dir / "ro.zip");
+    SetFileAttributes(dir / "ro.txt", 0);
+    // The second entry's first data byte changed: the read-only one is
+    // unpacked, then the transaction fails.
+    std::string damaged = archive;
+    const size_t second = damaged.find("PK\x03\x04", 4);
+    ASSERT_NE(second, std::string::npos);
+    const auto u16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<uint8_t>(damaged[at])) |
+               static_cast<size_t>(static_cast<uint8_t>(damaged[at + 1])) << 8;
+    };
+    damaged[second + 30 + u16(second + 26) + u16(second + 28)] ^= 0x55;
+    struct {
+        const char* name;
+        std::string header, data;
+        int status;
+    } const cases[] = {
+        {"compressed", Header("ABC", "01", "101"), archive, 200},
+        {"sealed and compressed", Header("ABC", "01", "111"), Seal(archive), 200},
+        {"unpacking fails after it", Header("ABC", "01", "101"), damaged, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const AnsiString work = config_.WorkRoot() + PathDelim + "tx" + PathDelim;
+        ForceDirectories(work);
+        WriteAll(work + "request.data", c.data);
+        const TOutcome out = RunTransaction(config_, c.header, work + "request.data", work);
+        EXPECT_EQ(out.status, c.status) << out.text;
+        RemoveTree(work);
+        EXPECT_EQ(Tree(config_.dataDir), std::vector<AnsiString>{"work"});
+    }
+}
+
+TEST_F(ServerCore, OnlyTheConfiguredPbkdf2RoundsAreDerived) {
+    config_ = ParseServerConfig(
+        "<SERVER><DATA_DIR>" + temp_ / "data" + "</DATA_DIR><CA><PASSPHRASE>secret</PASSPHRASE>"
+        "<ITERATIONS>1000</ITERATIONS></CA><TYPE><CODE>01</CODE></TYPE></SERVER>");
+    key_ = *config_.key;
+    const std::string sealed = Seal("plain");
+    // The rounds field (offset 16, big-endian) set to `rounds`; the key
+    // check then fails too, but only after a derivation of that cost.
+    const auto withRounds = [&](uint32_t rounds) {
+        std::string s = sealed;
+        for (int i = 0; i < 4; ++i) s[16 + i] = static_cast<char>(rounds >> (24 - 8 * i));
+        return s;
+    };
+    key_.iterations = 5000;
+    const std::string otherRounds = Seal("plain");  // a real file, only the rounds differ
+    const std::string refused = Utf8(u"请求数据解密失败:加密文件的版本或参数不受支持");
+    struct {
+        const char* name;
+        std::string data;
+        int status;
+        std::string text;
+    } const cases[] = {
+        {"configured rounds", sealed, 200, ""},
+        {"other rounds, right passphrase", otherRounds, 400, refused},
+        {"the format's maximum", withRounds(ca::kMaxIterations), 400, refused},
+        {"one round", withRounds(1), 400, refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TOutcome out = Run(Header("ABC", "01", "110", "p.txt"), c.data);
+        EXPECT_EQ(out.status, c.status) << out.text;
+        EXPECT_EQ(out.text, c.text);
+    }
 }
 
 TEST(ServerConfig, RefusesWhatItCannotServe) {
@@ -282,11 +387,11 @@ struct TStringSink final : net::TBodySink {
 class ServerProgram : public ::testing::Test {
   protected:
     void SetUp() override { Start(""); }
-    // `tls`: extra settings of the server (its certificate).
-    void Start(const AnsiString& tls) {
+    // `extra`: more settings of the server (its certificate, its limits).
+    void Start(const AnsiString& extra) {
         WriteAll(temp_ / "server.xml",
                  "<SERVER><DATA_DIR>" + temp_ / "data" + "</DATA_DIR><MAX_BODY>1000</MAX_BODY>" +
-                 tls + "<TYPE><CODE>01</CODE></TYPE>"
+                 extra + "<TYPE><CODE>01</CODE></TYPE>"
                  "<TYPE><CODE>02</CODE><HANDLER>store</HANDLER></TYPE></SERVER>");
         const std::string command = std::string("'") + NUVA_SERVER_BINARY + "' --config '" +
                                     temp_ / "server.xml" + "' --port-file '" + temp_ / "port" +
@@ -464,6 +569,216 @@ TEST_F(ServerProgramTls, TrustsTheCaFileOrThePinAndNothingElse) {
                   Health([&](net::TTransportSettings& s) { s.pinSha256 = other; });
               })),
               static_cast<int>(net::TNetFault::Pinned));
+}
+
+// A raw loopback connection to the server, for what a client library does
+// not send: half a request, a trickle.
+class TRawClient {
+  public:
+    explicit TRawClient(const AnsiString& port) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    }
+    ~TRawClient() {
+        if (fd_ >= 0) close(fd_);
+    }
+    TRawClient(const TRawClient&) = delete;
+    TRawClient& operator=(const TRawClient&) = delete;
+    bool Connected() const { return connected_; }
+    bool Send(const std::string& bytes) {
+        return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    // Everything until the server closes the connection or `waitMs` pass;
+    // `closed` says which.
+    std::string Receive(int waitMs, bool& closed) {
+        std::string all;
+        closed = false;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (std::chrono::steady_clock::now() < end) {
+            timeval tv{0, 50000};
+            setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            char buffer[4096];
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                all.append(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                closed = true;
+                break;
+            }
+        }
+        return all;
+    }
+
+  private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+std::string PostHead(size_t length) {
+    return "POST /transaction HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/octet-stream\r\n"
+           "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+}
+
+// Short deadlines and limits, so that the slow clients' cases end soon.
+class ServerProgramLimits : public ServerProgram {
+  protected:
+    void SetUp() override {
+        Start("<WORKERS>2</WORKERS><HEADER_TIMEOUT_MS>1500</HEADER_TIMEOUT_MS>"
+              "<BODY_TIMEOUT_MS>1500</BODY_TIMEOUT_MS><MAX_CONNECTIONS_PER_CLIENT>64"
+              "</MAX_CONNECTIONS_PER_CLIENT>");
+    }
+    std::vector<std::string> LogLines() {
+        std::vector<std::string> lines;
+        const std::string log = ReadAll(temp_ / "out.log");
+        for (size_t at = 0, end; at < log.size(); at = end + 1) {
+            end = log.find('\n', at);
+            if (end == std::string::npos) end = log.size();
+            lines.push_back(log.substr(at, end - at));
+        }
+        return lines;
+    }
+    // Waits for the server's log to hold `text` (up to 5 s).
+    bool Logged(const std::string& text) {
+        for (int i = 0; i < 100; ++i) {
+            if (ReadAll(temp_ / "out.log").find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+};
+
+TEST_F(ServerProgramLimits, ATransactionIsAnsweredWhileConnectionsTrickleTheirHeaders) {
+    // More trickling connections than workers and processors; each sends a
+    // byte of its headers every 100 ms and never ends them.
+    constexpr int kSlow = 40;
+    std::vector<std::unique_ptr<TRawClient>> slow;
+    for (int i = 0; i < kSlow; ++i) {
+        slow.push_back(std::make_unique<TRawClient>(port_));
+        ASSERT_TRUE(slow.back()->Connected());
+        ASSERT_TRUE(slow.back()->Send("POST /transaction HTTP/1.1\r\n"));
+    }
+    std::atomic<bool> trickling{true};
+    std::thread trickle([&] {
+        for (int n = 0; trickling && n < 100; ++n) {
+            for (auto& c : slow) c->Send("X");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    TStringSink echo;
+    try {
+        echo = Post(Header("ABC", "01", "100", "a.txt") + "hello");
+    } catch (const Exception& e) {
+        ADD_FAILURE() << "no answer: " << e.Message();
+    }
+    EXPECT_EQ(echo.status, 200);
+    EXPECT_EQ(echo.body.substr(std::min<size_t>(64, echo.body.size())), "hello");
+    // Past their header deadline, every one is closed, and logged.
+    bool allClosed = true;
+    for (auto& c : slow) {
+        bool closed = false;
+        c->Receive(5000, closed);
+        allClosed = allClosed && closed;
+    }
+    trickling = false;
+    trickle.join();
+    EXPECT_TRUE(allClosed);
+    EXPECT_TRUE(Logged("closed: request headers not in within 1500 ms"));
+}
+
+TEST_F(ServerProgramLimits, ADeclaredBodyOverTheLimitIsRefusedAtOnceUnread) {
+    TRawClient client(port_);
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(client.Send(PostHead(1000 + 64 + 1)));
+    // No byte of the body goes out; the answer comes anyway, and the
+    // connection closes (well before the body's deadline).
+    bool closed = false;
+    const std::string reply = client.Receive(1000, closed);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply;
+    EXPECT_NE(reply.find(Utf8(u"请求数据超过服务器允许的大小")), std::string::npos) << reply;
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(Logged("status=413"));
+}
+
+TEST_F(ServerProgramLimits, ABodyThatStallsIsClosedAtItsDeadline) {
+    TRawClient client(port_);
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(client.Send(PostHead(100) + Header("ABC", "01", "100")));
+    bool closed = false;
+    const std::string reply = client.Receive(6000, closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(reply, "");
+    EXPECT_TRUE(Logged("closed: request body not in by its deadline"));
+    // Not processed: nothing answered 200, no work directory left.
+    EXPECT_TRUE(Logged("status=400"));
+    EXPECT_EQ(ReadAll(temp_ / "out.log").find("status=200"), std::string::npos);
+}
+
+TEST_F(ServerProgramLimits, ConnectionsOverTheClientLimitAreRefusedAtOnce) {
+    std::vector<std::unique_ptr<TRawClient>> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(std::make_unique<TRawClient>(port_));
+        ASSERT_TRUE(held.back()->Connected());
+    }
+    // Each held connection is counted once the server accepted it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    TRawClient extra(port_);
+    bool closed = false;
+    extra.Receive(1000, closed);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(Logged("refused: 64 connections open from this address"));
+    held.clear();
+    // Once they are gone, the address is served again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Post(Header("ABC", "01", "100", "a.txt") + "x").status, 200);
+}
+
+TEST_F(ServerProgramLimits, HostileFieldsStayInsideTheirLogLine) {
+    struct {
+        const char* name;
+        AnsiString sender;
+        const char* logged;
+    } const cases[] = {
+        {"line feed", "A\nB 01", "sender=A\\x0aB\\x2001 "},
+        {"carriage return", "A\rB", "sender=A\\x0dB "},
+        {"not UTF-8", "A\xff\xfe", "sender=A\\xff\\xfe "},
+        {"backslash", "A\\x0a", "sender=A\\\\x0a "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Post(Header(c.sender, "01", "000")).status, 400);
+    }
+    Stop();
+    for (int i = 0; i < 100 && LogLines().size() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 4u) << ReadAll(temp_ / "out.log");
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_NE(lines[i].find(cases[i].logged), std::string::npos) << lines[i];
+        EXPECT_EQ(std::count_if(lines[i].begin(), lines[i].end(),
+                                [](char ch) { return static_cast<unsigned char>(ch) < 0x20; }),
+                  0)
+            << lines[i];
+    }
+}
+
+TEST_F(ServerProgramLimits, AFailureAnswersNoPathOnlyATokenThatTheLogHolds) {
+    // The store root is a file: the store handler cannot make its directory.
+    WriteAll(temp_ / "data" + "/store", "not a directory");
+    const TStringSink failed = Post(Header("ABC", "02", "100", "a.txt") + "x");
+    EXPECT_EQ(failed.status, 500);
+    const std::string prefix = Utf8(u"服务器内部错误:");
+    ASSERT_EQ(failed.body.rfind(prefix, 0), 0u) << failed.body;
+    const std::string token = failed.body.substr(prefix.size());
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef-"), std::string::npos) << failed.body;
+    EXPECT_EQ(failed.body.find(temp_.Path()), std::string::npos);
+    // The log line holds the token and what failed.
+    ASSERT_TRUE(Logged("status=500 " + failed.body + " "));
+    const std::string log = ReadAll(temp_ / "out.log");
+    EXPECT_NE(log.find(failed.body + " store ABC"), std::string::npos) << log;
 }
 
 }  // namespace

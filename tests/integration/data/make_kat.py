@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the known-answer files of the CA file format (components/ca/CryptFile.h)
+"""Writes the known-answer files of the CA file format (src/protocol/ca/CryptFile.h)
 from the format's table alone, with Python's `cryptography` package as an
 independent implementation. Both builds must write these bytes for the same
 inputs and read them back. Run from this directory; the outputs are committed.
