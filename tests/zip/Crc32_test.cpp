@@ -48,20 +48,52 @@ TEST(Crc32, LengthsAndSplitsMatchBitwiseDefinition) {
     }
 }
 
-// Long buffers take the folding path where the processor has one: both paths
-// agree with each other at every length and start around the fold sizes.
-TEST(Crc32, FoldingAgreesWithTheTablePath) {
-    std::string data(1200, '\0');
+// Every method this processor runs agrees with the table at every length
+// and start around its lane sizes and step sizes (the tails left for
+// narrower lanes, for 16-byte pieces and for the table), and as a running
+// value split anywhere. Methods the processor or the build lacks skip.
+class Crc32MethodTest : public ::testing::TestWithParam<TCrc32Method> {};
+
+TEST_P(Crc32MethodTest, AgreesWithTheTable) {
+    const TCrc32Method method = GetParam();
+    if (!Crc32MethodAvailable(method)) GTEST_SKIP() << "not available on this processor or build";
+    std::string data(4200, '\0');
     uint32_t x = 12345;
     for (char& c : data) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
-    for (size_t start : {0, 1, 5}) {
-        for (size_t len = 0; len + start <= data.size(); len += (len < 200 ? 1 : 37)) {
+    for (size_t start : {0, 1, 5, 63}) {
+        for (size_t len = 0; len + start <= data.size(); len += (len < 600 ? 1 : 29)) {
             const char* p = data.data() + start;
-            ASSERT_EQ(Crc32Update(kCrc32Preset, p, len), Crc32UpdatePortable(kCrc32Preset, p, len))
+            const uint32_t want = Crc32UpdatePortable(0x12345678, p, len);
+            ASSERT_EQ(Crc32UpdateWith(method, 0x12345678, p, len), want)
                 << "start " << start << " length " << len;
         }
     }
-    std::string s = data.substr(3, 777);
+    for (size_t split : {size_t(64), size_t(255), size_t(256), size_t(1000), size_t(2049)}) {
+        uint32_t r = Crc32UpdateWith(method, kCrc32Preset, data.data(), split);
+        r = Crc32UpdateWith(method, r, data.data() + split, data.size() - split);
+        ASSERT_EQ(~r, SlowCrc(data)) << "split " << split;
+    }
+}
+
+std::string MethodName(const ::testing::TestParamInfo<TCrc32Method>& info) {
+    static const char* const kNames[] = {"Table", "Fold128", "Fold256", "Fold512"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, Crc32MethodTest,
+                         ::testing::Values(TCrc32Method::kTable, TCrc32Method::kFold128,
+                                           TCrc32Method::kFold256, TCrc32Method::kFold512),
+                         MethodName);
+
+// The default path is the widest method the processor runs, and it never
+// picks one the processor lacks.
+TEST(Crc32, DefaultUsesTheWidestAvailableMethod) {
+    const TCrc32Method best = Crc32BestMethod();
+    EXPECT_TRUE(Crc32MethodAvailable(best));
+    for (int m = static_cast<int>(best) + 1; m <= static_cast<int>(TCrc32Method::kFold512); ++m)
+        EXPECT_FALSE(Crc32MethodAvailable(static_cast<TCrc32Method>(m))) << m;
+    std::string s(5000, 'q');
+    for (size_t i = 0; i < s.size(); i += 7) s[i] = static_cast<char>(i);
     EXPECT_EQ(Crc32(s.data(), s.size()), SlowCrc(s));
 }
 
