@@ -148,10 +148,11 @@ NUVA_TARGET_128 uint32_t FinishLane(__m128i x, const uint8_t* p, size_t length) 
     return static_cast<uint32_t>(_mm_extract_epi32(x, 1));
 }
 
-// Eight 128-bit lanes, 128 bytes per step: two multiplications per lane
-// wait for the lane's previous step, so eight lanes keep the multiplier busy
-// where four would leave it waiting. `length` is at least 16 and a multiple
-// of 16.
+// Eight 128-bit lanes, 128 bytes per step: a lane's two multiplications
+// wait for its previous step, so where the processor starts more than one
+// multiplication per cycle, four lanes would leave it waiting (where it
+// starts one per cycle, as on recent Intel cores, four and eight run alike).
+// `length` is at least 16 and a multiple of 16.
 NUVA_TARGET_128 uint32_t Fold128(uint32_t running, const uint8_t* p, size_t length) {
     const __m128i start = _mm_cvtsi32_si128(static_cast<int>(running));
     if (length < 128) return FinishLane(_mm_xor_si128(Load(p), start), p + 16, length - 16);
