@@ -162,8 +162,9 @@ fi
 # The 32-bit binaries import only system DLLs (whether or not they run here).
 if [ -d build/win32 ]; then
   note "win32 imports"
-  # CMakeFiles holds the compiler checks' programs, which are not ours.
-  bad=$(find build/win32 -maxdepth 4 -name CMakeFiles -prune -o \( -name '*.exe' -o -name '*.dll' \) -print0 |
+  # CMakeFiles holds the compiler checks' programs, and the prefix Wine's own
+  # programs: not ours.
+  bad=$(find build/win32 -maxdepth 4 \( -name CMakeFiles -o -name wineprefix \) -prune -o \( -name '*.exe' -o -name '*.dll' \) -print0 |
     xargs -0 -r -n1 i686-w64-mingw32-objdump -p 2>/dev/null | sed -n 's/^\s*DLL Name: //p' | sort -u |
     grep -viE '^(kernel32|user32|advapi32|ole32|oleaut32|shell32|msvcrt|gdi32|ws2_32|uuid|comdlg32|version|shlwapi|winhttp|bcrypt|crypt32)\.dll$')
   if [ -n "$bad" ]; then

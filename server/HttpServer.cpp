@@ -541,10 +541,19 @@ struct THttpServer::TImpl {
                       " ms (HEADER_TIMEOUT_MS)";
             else if (conn->phase == TPhase::Body && now >= conn->deadline)
                 why = "request body not in by its deadline (BODY_TIMEOUT_MS, BODY_MIN_RATE)";
-            if (why.empty()) continue;
             const MHD_ConnectionInfo* info =
                 MHD_get_connection_info(conn->connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             if (!info) continue;
+            // A client that ends its side before its declared body is in: the
+            // library reads a socket until a read comes back short, so an end
+            // of stream that arrives with the last bytes goes unseen and the
+            // connection would wait for its deadline (and hold a stop).
+            if (why.empty() && conn->phase == TPhase::Body) {
+                char probe;
+                if (recv(info->connect_fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+                    why = "the client ended its request before the body was in";
+            }
+            if (why.empty()) continue;
             conn->closing = true;
             shutdown(info->connect_fd, SHUT_RDWR);
             Closed(*conn, why);
