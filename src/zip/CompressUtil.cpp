@@ -1,6 +1,8 @@
 #include "zip/CompressUtil.h"
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 #include <set>
 
 #include "util/util.h"
@@ -10,7 +12,17 @@
 
 namespace nuva {
 
-bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed) {
+int DefaultZipThreads() {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(hardware), 1, kMaxZipThreads);
+}
+
+int ZipThreads(int requested) {
+    return requested <= 0 ? DefaultZipThreads() : std::min(requested, kMaxZipThreads);
+}
+
+bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed,
+                     int threads) {
     if (packed) *packed = 0;
     // The distinct stored names the list asks for.
     std::set<AnsiString> wanted;
@@ -25,14 +37,15 @@ bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int le
     auto writer = std::make_unique<TZipWriter>();
     writer->SetZipName(zipName);
     writer->PackLevel = level;
+    writer->Threads = threads;
     for (const AnsiString& line : files) writer->FilesList.Add(line);
     const int count = writer->Zip();
     if (packed) *packed = count;
     return count >= static_cast<int>(wanted.size());
 }
 
-bool ZipFiles(const TStringList& files, const AnsiString& zipName) {
-    return ZipFilesAtLevel(files, zipName, 6, nullptr);
+bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads) {
+    return ZipFilesAtLevel(files, zipName, 6, nullptr, threads);
 }
 
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,

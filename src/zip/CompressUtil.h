@@ -25,11 +25,21 @@ namespace nuva {
 // once, from the first line, and that alone is no failure. A blank
 // `zipName` writes nothing and is a failure unless the list is empty.
 // The writer's errors pass on; no file named `zipName` remains after one.
-bool ZipFiles(const TStringList& files, const AnsiString& zipName);
+// `threads` above 1 compresses that many files side by side (TZipWriter's
+// `Threads`); the archive's bytes and the errors are those of one thread.
+bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads = 1);
 
 // As ZipFiles at compression level `level` (0 stores, 1..9); returns the
 // number of files packed through `packed` when it is not null.
-bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed);
+bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed,
+                     int threads = 1);
+
+// The most workers a pack uses, whatever is asked.
+inline constexpr int kMaxZipThreads = 8;
+// The workers used when nobody says: the hardware threads, 1 to kMaxZipThreads.
+int DefaultZipThreads();
+// `requested` within 1..kMaxZipThreads; 0 or less means DefaultZipThreads().
+int ZipThreads(int requested);
 
 // Extracts every entry of `zipName` into `destDir` (created when missing),
 // replacing existing files. True when every file entry of the archive was
