@@ -84,7 +84,8 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     if (req.HasBody) {
         if (req.IsCompress) {
             step(20, texts::kCompressing);
-            if (!ZipFiles(*req.Files, req.ZipFile)) return fail(texts::kCompressFailed);
+            const int threads = ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+            if (!ZipFiles(*req.Files, req.ZipFile, threads)) return fail(texts::kCompressFailed);
             step(40, texts::kCompressDone);
         } else {
             // Only the first item travels.
