@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -92,8 +93,14 @@ class TZipWriter::TPackPool {
     TPackPool(const TStringList& files, int level, int threads)
         : files_(files), level_(level), packed_(static_cast<size_t>(files.Count())) {
         window_ = static_cast<size_t>(threads) * kEntriesPerWorker;
-        for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+        try {
+            for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+            // The system gave fewer threads: those that started do the work,
+            // and with none the caller packs on its own thread.
+        }
     }
+    bool Started() const { return !threads_.empty(); }
     ~TPackPool() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -259,6 +266,11 @@ int TZipWriter::PackWithWorkers() {
     const int threads = std::min(Threads, FilesList.Count());
     TPackPool pool(FilesList, PackLevel, threads);
     int count = 0;
+    if (!pool.Started()) {
+        for (const AnsiString& path : FilesList)
+            if (PackFile(path)) ++count;
+        return count;
+    }
     for (int i = 0; i < FilesList.Count(); ++i) {
         const size_t at = static_cast<size_t>(i);
         if (PlacePacked(FilesList[i], pool.Take(at))) ++count;
