@@ -144,7 +144,9 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
         }
         if (rep.IsCompress) {
             step(70, texts::kUnpacking);
-            if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files))
+            const int threads = ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+            if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files,
+                              threads))
                 return fail(texts::kUnpackFailed);
             step(80, texts::kUnpackDone);
         } else {

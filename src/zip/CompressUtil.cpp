@@ -49,27 +49,28 @@ bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads) 
 }
 
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
-                       std::vector<AnsiString>& written) {
+                       std::vector<AnsiString>& written, int threads) {
     auto reader = std::make_unique<TZipReader>();
     reader->SetZipName(zipName);
     reader->SetDestDir(destDir);
     reader->OverwriteMode = TOverwriteMode::Always;
     reader->DoAll = true;
+    reader->Threads = threads;
     reader->UnZip();
     const std::vector<AnsiString>& files = reader->ExtractedFiles();
     written.insert(written.end(), files.begin(), files.end());
     return reader->FilesExtracted() >= reader->FileEntryCount();
 }
 
-bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir) {
+bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir, int threads) {
     std::vector<AnsiString> ignored;
-    return UnzipToDirListing(zipName, destDir, ignored);
+    return UnzipToDirListing(zipName, destDir, ignored, threads);
 }
 
 bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
-                  std::unique_ptr<TStringList>& fileList) {
+                  std::unique_ptr<TStringList>& fileList, int threads) {
     std::vector<AnsiString> written;
-    const bool ok = UnzipToDirListing(zipName, destDir, written);
+    const bool ok = UnzipToDirListing(zipName, destDir, written, threads);
     if (!fileList) fileList = std::make_unique<TStringList>();
     for (const AnsiString& path : written) fileList->Add(path);
     return ok;

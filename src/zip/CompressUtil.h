@@ -45,12 +45,14 @@ int ZipThreads(int requested);
 // replacing existing files. True when every file entry of the archive was
 // extracted; false when any was skipped (wrong CRC, encrypted, unknown or
 // undecodable method, overlapping data, unsafe name, output not creatable).
-bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir);
+// `threads` above 1 inflates that many entries side by side (TZipReader's
+// `Threads`); files, list and errors are those of one thread.
+bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir, int threads = 1);
 
 // As UnzipToDir; `written` receives the full paths of the files that this
 // extraction wrote, in the archive's directory order, each once (appended).
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
-                       std::vector<AnsiString>& written);
+                       std::vector<AnsiString>& written, int threads = 1);
 
 // UnzipToDir, then the files that this extraction wrote appended to
 // `fileList` (full paths, directory order, each once). A null `fileList` is
@@ -58,6 +60,6 @@ bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
 // Returns UnzipToDir's result; the list is filled either way. On an
 // exception the list is left as it was.
 bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
-                  std::unique_ptr<TStringList>& fileList);
+                  std::unique_ptr<TStringList>& fileList, int threads = 1);
 
 }  // namespace nuva

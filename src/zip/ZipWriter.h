@@ -25,7 +25,7 @@
 // One thread at a time; the message pump runs after every write to the
 // archive when `DoProcessMessages` is on.
 //
-// Workers: with `Threads` above 1, the files of a new pass are read, checked
+// Workers: with `Threads` (of TZipReader) above 1, the files of a new pass are read, checked
 // and compressed on that many worker threads, each into memory, while the
 // calling thread writes the finished entries in list order. The archive's
 // bytes are those that one thread writes. The workers start and end inside
@@ -68,7 +68,6 @@ class TZipWriter : public TZipReader {
     bool StorePaths = false;  // true: the path without drive and leading delimiters
     AnsiString TempPath;      // directory of the temporary archive; empty: the platform's
     AnsiString RootDir;       // put in front of lines without a directory part
-    int Threads = 1;          // workers that compress side by side; 1: none
 
     // Packs the listed files. Returns the number of files packed; 0 without
     // touching the disk when `ZipName` is blank.

@@ -100,7 +100,9 @@ TEST(ZipFaultSweep, ZipFilesWritesAWholeArchiveOrFailsAndLeavesNone) {
 
 TEST(ZipFaultSweep, UnzipToDirListsOnlyWholeFiles) {
     if (!FaultInjectionBuilt()) GTEST_SKIP() << kNoFaultInjection;
+    for (int threads : {1, 3})
     for (TFaultError error : {TFaultError::IoError, TFaultError::DiskFull}) {
+        SCOPED_TRACE(std::to_string(threads) + " workers");
         TTempDir dir;
         TStringList list;
         const auto items = Items();
@@ -117,7 +119,7 @@ TEST(ZipFaultSweep, UnzipToDirListsOnlyWholeFiles) {
             [&] {
                 written.clear();
                 try {
-                    ok = UnzipToDirListing(zip, out, written);
+                    ok = UnzipToDirListing(zip, out, written, threads);
                 } catch (const Exception&) {
                     ok = false;
                 }

@@ -1,8 +1,10 @@
 // Packing with workers: the archive is byte for byte the one a single thread
 // writes, for every spread of items, level and worker count, and the count of
-// packed files is the same (skipped files included).
+// packed files is the same (skipped files included). Unpacking with workers
+// writes and lists the same files, damaged entries included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -140,6 +142,57 @@ TEST(ZipWriterWorkers, ZipFilesWithWorkersUnpacksToTheItems) {
     ASSERT_TRUE(UnzipToDir(dir / "out.zip", dir / "back"));
     for (const TItem& item : items)
         EXPECT_TRUE(ReadAll(dir / ("back/" + item.name)) == item.bytes) << item.name;
+}
+
+struct TUnpacked {
+    bool complete = false;
+    std::vector<AnsiString> listed;  // names, in the order listed
+    std::vector<std::pair<AnsiString, std::string>> files;
+};
+
+TUnpacked Unpack(const TTempDir& dir, const AnsiString& zip, int threads) {
+    const AnsiString out = dir / ("out" + std::to_string(threads));
+    TUnpacked r;
+    std::vector<AnsiString> written;
+    r.complete = UnzipToDirListing(zip, out, written, threads);
+    for (const AnsiString& path : written) r.listed.push_back(ExtractFileName(path));
+    for (const TDirEntry& e : ListDirectoryEntries(out))
+        if (!(e.attributes & faDirectory))
+            r.files.push_back({e.name, ReadAll(IncludeTrailingPathDelimiter(out) + e.name)});
+    std::sort(r.files.begin(), r.files.end());
+    RemoveTree(out);
+    return r;
+}
+
+TEST(ZipWriterWorkers, UnpackWritesAndListsTheSameForAnyNumberOfWorkers) {
+    for (const TSpread& spread : Spreads()) {
+        for (bool damaged : {false, true}) {
+            TTempDir dir;
+            const std::vector<TItem> items = spread.items();
+            for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
+            const TPackResult packed = Pack(dir, items, {}, 6, 1);
+            std::string archive = packed.archive;
+            if (damaged) {
+                // A byte in the middle of the archive: an entry's data (its
+                // CRC or its deflate stream fails) or a header.
+                archive[archive.size() / 3] ^= 0x55;
+            }
+            WriteAll(dir / "in.zip", archive);
+            const TUnpacked one = Unpack(dir, dir / "in.zip", 1);
+            if (!damaged) {
+                EXPECT_TRUE(one.complete) << spread.what;
+                EXPECT_EQ(one.files.size(), items.size()) << spread.what;
+            }
+            for (int threads : {2, 8}) {
+                const TUnpacked many = Unpack(dir, dir / "in.zip", threads);
+                const std::string what = std::string(spread.what) + (damaged ? ", damaged" : "") +
+                                         ", " + std::to_string(threads) + " workers";
+                EXPECT_EQ(many.complete, one.complete) << what;
+                EXPECT_EQ(many.listed, one.listed) << what;
+                EXPECT_TRUE(many.files == one.files) << what << ": files differ";
+            }
+        }
+    }
 }
 
 TEST(ZipWriterWorkers, ThreadCountIsBounded) {
