@@ -1,6 +1,7 @@
 // The engine's state, Init and TestConn.
 #include "engine/Main.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include "engine/EngineInternal.h"
@@ -67,6 +68,13 @@ void TSender::ReadConfig(const AnsiString& text) {
     Config_.NetworkConfig = kXmlDeclaration + node.Outer;
     GetElement(text, "CA", node);
     Config_.CAConfig = kXmlDeclaration + node.Outer;
+    GetElement(text, "THREADS", node);
+    const AnsiString threads = Trim(XmlUnescape(node.Inner));
+    char* end = nullptr;
+    const long value = std::strtol(threads.c_str(), &end, 10);
+    Config_.Threads = !threads.empty() && *end == '\0' && value > 0 && value <= 1000
+                          ? static_cast<int>(value)
+                          : 0;
 }
 
 HRESULT TSender::Init(BSTR Config, BSTR& Message, VARIANT_BOOL& Result) {

@@ -27,7 +27,10 @@
 // the system code page; item values go to their work files, and come back
 // from the reply's files into `Reply`, a piece (256 KiB) at a time.
 //
-// Threads: one call at a time. A call that arrives while another runs on the
+// Threads: one call at a time. Send packs the items on a few worker threads
+// of its own (TConfig::Threads); they start and end inside the call, touch
+// files and the compressor only, and every component call, progress step and
+// write to the host's variables stays on the calling thread. A call that arrives while another runs on the
 // same engine (from another thread, or re-entering through the message pump
 // that the archive code runs) is refused at once with Result false; it never
 // touches the running call's files.
@@ -53,6 +56,10 @@ struct TConfig {
     AnsiString CAComponent;       // the CA component's DLL, as written
     AnsiString NetworkConfig;     // the declaration + the whole NETWORK element
     AnsiString CAConfig;          // the declaration + the whole CA element
+    // THREADS: how many files are compressed side by side when the items are
+    // packed (1: one at a time); 0 when absent, empty or not a number: the
+    // hardware threads, at most 8.
+    int Threads = 0;
 };
 
 // One side of a transaction (the request or the reply).
@@ -97,6 +104,9 @@ class TSender {
     HRESULT TestConn(BSTR& Message, VARIANT_BOOL& Result);
 
     void SetObserver(TSendObserver observer) { observer_ = std::move(observer); }
+    // For a native host: packing workers for the next Sends, in place of the
+    // configuration's THREADS (0: the configuration decides again).
+    void SetThreads(int threads) { threads_ = threads; }
     bool Initialized() const { return Initialized_; }
     const TConfig& Config() const { return Config_; }
     const AnsiString& ActionIniPath() const { return ActionIniPath_; }
@@ -128,6 +138,7 @@ class TSender {
     AnsiString ActionIniPath_;
     std::atomic<bool> busy_{false};  // a call is running (see TBusy)
     TSendObserver observer_;
+    int threads_ = 0;  // SetThreads; 0: Config_.Threads
 };
 
 }  // namespace nuva

@@ -84,7 +84,8 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     if (req.HasBody) {
         if (req.IsCompress) {
             step(20, texts::kCompressing);
-            if (!ZipFiles(*req.Files, req.ZipFile)) return fail(texts::kCompressFailed);
+            const int threads = ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+            if (!ZipFiles(*req.Files, req.ZipFile, threads)) return fail(texts::kCompressFailed);
             step(40, texts::kCompressDone);
         } else {
             // Only the first item travels.
@@ -143,7 +144,9 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
         }
         if (rep.IsCompress) {
             step(70, texts::kUnpacking);
-            if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files))
+            const int threads = ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+            if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files,
+                              threads))
                 return fail(texts::kUnpackFailed);
             step(80, texts::kUnpackDone);
         } else {

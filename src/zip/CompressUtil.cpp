@@ -1,6 +1,8 @@
 #include "zip/CompressUtil.h"
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 #include <set>
 
 #include "util/util.h"
@@ -10,7 +12,17 @@
 
 namespace nuva {
 
-bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed) {
+int DefaultZipThreads() {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(hardware), 1, kMaxZipThreads);
+}
+
+int ZipThreads(int requested) {
+    return requested <= 0 ? DefaultZipThreads() : std::min(requested, kMaxZipThreads);
+}
+
+bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed,
+                     int threads) {
     if (packed) *packed = 0;
     // The distinct stored names the list asks for.
     std::set<AnsiString> wanted;
@@ -25,38 +37,40 @@ bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int le
     auto writer = std::make_unique<TZipWriter>();
     writer->SetZipName(zipName);
     writer->PackLevel = level;
+    writer->Threads = threads;
     for (const AnsiString& line : files) writer->FilesList.Add(line);
     const int count = writer->Zip();
     if (packed) *packed = count;
     return count >= static_cast<int>(wanted.size());
 }
 
-bool ZipFiles(const TStringList& files, const AnsiString& zipName) {
-    return ZipFilesAtLevel(files, zipName, 6, nullptr);
+bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads) {
+    return ZipFilesAtLevel(files, zipName, 6, nullptr, threads);
 }
 
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
-                       std::vector<AnsiString>& written) {
+                       std::vector<AnsiString>& written, int threads) {
     auto reader = std::make_unique<TZipReader>();
     reader->SetZipName(zipName);
     reader->SetDestDir(destDir);
     reader->OverwriteMode = TOverwriteMode::Always;
     reader->DoAll = true;
+    reader->Threads = threads;
     reader->UnZip();
     const std::vector<AnsiString>& files = reader->ExtractedFiles();
     written.insert(written.end(), files.begin(), files.end());
     return reader->FilesExtracted() >= reader->FileEntryCount();
 }
 
-bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir) {
+bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir, int threads) {
     std::vector<AnsiString> ignored;
-    return UnzipToDirListing(zipName, destDir, ignored);
+    return UnzipToDirListing(zipName, destDir, ignored, threads);
 }
 
 bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
-                  std::unique_ptr<TStringList>& fileList) {
+                  std::unique_ptr<TStringList>& fileList, int threads) {
     std::vector<AnsiString> written;
-    const bool ok = UnzipToDirListing(zipName, destDir, written);
+    const bool ok = UnzipToDirListing(zipName, destDir, written, threads);
     if (!fileList) fileList = std::make_unique<TStringList>();
     for (const AnsiString& path : written) fileList->Add(path);
     return ok;

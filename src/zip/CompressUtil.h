@@ -25,22 +25,34 @@ namespace nuva {
 // once, from the first line, and that alone is no failure. A blank
 // `zipName` writes nothing and is a failure unless the list is empty.
 // The writer's errors pass on; no file named `zipName` remains after one.
-bool ZipFiles(const TStringList& files, const AnsiString& zipName);
+// `threads` above 1 compresses that many files side by side (TZipWriter's
+// `Threads`); the archive's bytes and the errors are those of one thread.
+bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads = 1);
 
 // As ZipFiles at compression level `level` (0 stores, 1..9); returns the
 // number of files packed through `packed` when it is not null.
-bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed);
+bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed,
+                     int threads = 1);
+
+// The most workers a pack uses, whatever is asked.
+inline constexpr int kMaxZipThreads = 8;
+// The workers used when nobody says: the hardware threads, 1 to kMaxZipThreads.
+int DefaultZipThreads();
+// `requested` within 1..kMaxZipThreads; 0 or less means DefaultZipThreads().
+int ZipThreads(int requested);
 
 // Extracts every entry of `zipName` into `destDir` (created when missing),
 // replacing existing files. True when every file entry of the archive was
 // extracted; false when any was skipped (wrong CRC, encrypted, unknown or
 // undecodable method, overlapping data, unsafe name, output not creatable).
-bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir);
+// `threads` above 1 inflates that many entries side by side (TZipReader's
+// `Threads`); files, list and errors are those of one thread.
+bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir, int threads = 1);
 
 // As UnzipToDir; `written` receives the full paths of the files that this
 // extraction wrote, in the archive's directory order, each once (appended).
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
-                       std::vector<AnsiString>& written);
+                       std::vector<AnsiString>& written, int threads = 1);
 
 // UnzipToDir, then the files that this extraction wrote appended to
 // `fileList` (full paths, directory order, each once). A null `fileList` is
@@ -48,6 +60,6 @@ bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
 // Returns UnzipToDir's result; the list is filled either way. On an
 // exception the list is left as it was.
 bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
-                  std::unique_ptr<TStringList>& fileList);
+                  std::unique_ptr<TStringList>& fileList, int threads = 1);
 
 }  // namespace nuva

@@ -426,6 +426,7 @@ int TZipReader::ExtractAll() {
         std::unique_ptr<TDecoders>& d;
         ~TFree() { d.reset(); }
     } freeDecoders{decoders_};
+    if (Threads > 1 && entries_.size() > 1) return ExtractWithWorkers();
     int count = 0;
     for (size_t i = 0; i < entries_.size(); ++i)
         if (ExtractEntry(i)) ++count;
@@ -450,7 +451,7 @@ bool TZipReader::TargetReplaceable(const TZipHeaderInfo& entry, const AnsiString
     return false;
 }
 
-bool TZipReader::ExtractEntry(size_t index) {
+bool TZipReader::ExtractEntry(size_t index, TInflated* inflated) {
     const TZipHeaderInfo& entry = entries_[index];
     if (entry.FileName().empty()) return true;  // a directory: nothing to create
     if (!IsExtractableName(entry.Directory(), entry.FileName())) return false;
@@ -512,7 +513,10 @@ bool TZipReader::ExtractEntry(size_t index) {
                 // disk, too much output) ends the decoding quietly; the size
                 // and CRC checks below then fail the entry.
                 try {
-                    Decode(*decoders_, entry.method, entry, input, output);
+                    if (inflated)
+                        WriteInflated(*inflated, output);
+                    else
+                        Decode(*decoders_, entry.method, entry, input, output);
                 } catch (const EUserCanceled&) {
                     throw;
                 } catch (const Exception&) {

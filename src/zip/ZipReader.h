@@ -15,8 +15,18 @@
 //
 // One thread at a time; the calling thread's message pump runs during long
 // reads when `DoProcessMessages` is on.
+//
+// Workers: with `Threads` above 1, deflated entries of at most 4 MiB (packed
+// and unpacked) are inflated into memory on that many worker threads, each
+// reading the archive through its own handle, while the calling thread
+// checks, writes and lists the entries in directory order exactly as with
+// one thread: the same files, the same skips, the same errors. The workers
+// start and end inside `UnZip`; the message pump, the cancel check and every
+// file written stay on the calling thread. At most 2 x `Threads` entries are
+// held in memory.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <unordered_set>
@@ -24,8 +34,11 @@
 
 #include "zip/BufferStream.h"
 #include "zip/ZipFormat.h"
+#include "zip/codec/CodecIO.h"
 
 namespace nuva {
+
+class TInflater;
 
 enum class TOverwriteMode { Prompt, Always, Never, ifNewer, ifOlder };
 enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
@@ -91,6 +104,10 @@ class TZipReader {
     // The decoders of this build, kept for one UnZip (defined in the .cpp).
     struct TDecoders;
 
+    // Workers that decode (UnZip) or compress (TZipWriter::Zip) entries side
+    // by side; 1: none.
+    int Threads = 1;
+
   protected:
     // Runs the message pump when asked and raises EUserCanceled on a pending
     // cancel.
@@ -107,7 +124,16 @@ class TZipReader {
     bool RebuildFromLocalHeaders();
     void MergeCentralHeaders(int64_t from, uint32_t count);
     int ExtractAll();
-    bool ExtractEntry(size_t index);
+    struct TInflated;
+    class TUnpackPool;
+    // `inflated`: the entry's bytes as a worker decoded them, or null.
+    bool ExtractEntry(size_t index, TInflated* inflated = nullptr);
+    // The directory's entries with workers (ZipReaderWorkers.cpp).
+    int ExtractWithWorkers();
+    static void InflateEntry(TBufferedFileStream& archive, const TZipHeaderInfo& entry,
+                             int64_t dataStart, const std::atomic<bool>& stop,
+                             std::unique_ptr<TInflater>& inflater, TInflated& result);
+    void WriteInflated(TInflated& inflated, TCodecOutput& output);
     bool TargetReplaceable(const TZipHeaderInfo& entry, const AnsiString& path) const;
 
     friend class TEntryInput;

@@ -82,14 +82,6 @@ AnsiString ForwardSlashes(const AnsiString& s) {
 
 }  // namespace
 
-// One entry of the new archive: its record, its stored name and, for an entry
-// carried over, the central extra field and comment bytes of the old archive.
-struct TZipWriter::TWritten {
-    TZipHeaderInfo info;
-    AnsiString storedName;
-    std::string centralTail;
-};
-
 // The read routine: pulls source bytes, keeps the running CRC and counts the
 // bytes actually read.
 class TZipWriter::TSourceInput : public TCodecInput {
@@ -267,8 +259,12 @@ int TZipWriter::Zip() {
         staging_ = false;
         written_.reserve(static_cast<size_t>(FilesList.Count()));
         if (update) count += UpdatePass(target);
-        for (const AnsiString& path : FilesList)
-            if (PackFile(path)) ++count;
+        if (Threads > 1 && FilesList.Count() > 1) {
+            count += PackWithWorkers();
+        } else {
+            for (const AnsiString& path : FilesList)
+                if (PackFile(path)) ++count;
+        }
         WriteCentralDirectory();
         FlushArchive();
         // A skipped last entry may have left bytes past the end record.

@@ -24,8 +24,21 @@
 //
 // One thread at a time; the message pump runs after every write to the
 // archive when `DoProcessMessages` is on.
+//
+// Workers: with `Threads` (of TZipReader) above 1, the files of a new pass are read, checked
+// and compressed on that many worker threads, each into memory, while the
+// calling thread writes the finished entries in list order. The archive's
+// bytes are those that one thread writes. The workers start and end inside
+// `Zip` and touch nothing but their own source file and compressor; the
+// message pump, the cancel check and every archive write stay on the calling
+// thread. A worker's error is raised on the calling thread when its entry's
+// turn comes, so the failure is the one the single-thread pass meets first.
+// Memory: at most 2 x `Threads` entries are held, each from a source of at
+// most 4 MiB (kParallelSourceLimit); a larger file is packed by the calling
+// thread as with one thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -80,7 +93,16 @@ class TZipWriter : public TZipReader {
     int maxEntries_ = 0xFFFF;
 
   private:
-    struct TWritten;
+    // One entry of the new archive: its record, its stored name and, for an
+    // entry carried over, the central extra field and comment bytes of the
+    // old archive.
+    struct TWritten {
+        TZipHeaderInfo info;
+        AnsiString storedName;
+        std::string centralTail;
+    };
+    struct TPacked;
+    class TPackPool;
     class TSourceInput;
     class TArchiveOutput;
 
@@ -88,6 +110,12 @@ class TZipWriter : public TZipReader {
     int UpdatePass(const AnsiString& oldName);
     bool CarryOver(TBufferStream& old, const TZipHeaderInfo& entry);
     bool PackFile(const AnsiString& path);
+    // The workers' side and the calling thread's side of one file packed
+    // with workers (ZipWriterWorkers.cpp).
+    static void PrepareFile(const AnsiString& path, int level, const std::atomic<bool>& stop,
+                            std::unique_ptr<TDeflater>& deflater, TPacked& packed);
+    bool PlacePacked(const AnsiString& path, TPacked& packed);
+    int PackWithWorkers();
     void WriteArchive(const void* data, int64_t count);
     void FlushArchive();
     // Flushes and moves the output; a failed flush is ENotEnoughRoom.

@@ -19,8 +19,8 @@ class TSendSweep : public test::TEngineTest {
   protected:
     // The test components without their call logs: a log is a file too, and
     // the sweep is about the transaction's own files.
-    AnsiString SweepConfig() const {
-        return "<CONFIG><SEND_FILE_PATH>" + XmlEscape(send_) +
+    AnsiString SweepConfig(int threads) const {
+        return "<CONFIG><THREADS>" + std::to_string(threads) + "</THREADS><SEND_FILE_PATH>" + XmlEscape(send_) +
                "</SEND_FILE_PATH><RECEIVE_FILE_PATH>" + XmlEscape(receive_) +
                "</RECEIVE_FILE_PATH><NETWORK_COMPONENT>TestNet.dll</NETWORK_COMPONENT>"
                "<CA_COMPONENT>TestCA.dll</CA_COMPONENT><NETWORK></NETWORK><CA></CA></CONFIG>";
@@ -75,13 +75,27 @@ class TSendSweep : public test::TEngineTest {
 
 TEST_F(TSendSweep, EveryIoErrorEndsAsTheReplyOrAClearFailure) {
     if (!test::FaultInjectionBuilt()) GTEST_SKIP() << test::kNoFaultInjection;
-    ASSERT_TRUE(Init(SweepConfig()));
+    ASSERT_TRUE(Init(SweepConfig(1)));
     EXPECT_GT(SweepSend(TFaultError::IoError), 0);
 }
 
 TEST_F(TSendSweep, EveryDiskFullEndsAsTheReplyOrAClearFailure) {
     if (!test::FaultInjectionBuilt()) GTEST_SKIP() << test::kNoFaultInjection;
-    ASSERT_TRUE(Init(SweepConfig()));
+    ASSERT_TRUE(Init(SweepConfig(1)));
+    EXPECT_GT(SweepSend(TFaultError::DiskFull), 0);
+}
+
+// With several workers the operations interleave differently from run to
+// run; every run must still end in one of the allowed ways.
+TEST_F(TSendSweep, EveryIoErrorWithWorkersEndsAsTheReplyOrAClearFailure) {
+    if (!test::FaultInjectionBuilt()) GTEST_SKIP() << test::kNoFaultInjection;
+    ASSERT_TRUE(Init(SweepConfig(4)));
+    EXPECT_GT(SweepSend(TFaultError::IoError), 0);
+}
+
+TEST_F(TSendSweep, EveryDiskFullWithWorkersEndsAsTheReplyOrAClearFailure) {
+    if (!test::FaultInjectionBuilt()) GTEST_SKIP() << test::kNoFaultInjection;
+    ASSERT_TRUE(Init(SweepConfig(4)));
     EXPECT_GT(SweepSend(TFaultError::DiskFull), 0);
 }
 

@@ -16,9 +16,10 @@ using TArgs = std::vector<std::string>;
 int ListCommand(const TArgs& args);
 int UnzipCommand(const TArgs& args);
 int InflateCommand(const TArgs& args);
-// nuva zip [-l LEVEL] ARCHIVE FILE...: packs the files into a fresh ARCHIVE
-// at LEVEL 0..9 (default 6), prints the number packed; 1 when a file could
-// not be packed or the archive not written.
+// nuva zip [-l LEVEL] [--threads N] ARCHIVE FILE...: packs the files into a
+// fresh ARCHIVE at LEVEL 0..9 (default 6) with N workers (default: the
+// hardware threads, at most 8), prints the number packed; 1 when a file
+// could not be packed or the archive not written.
 int ZipCommand(const TArgs& args);
 // nuva deflate [-l LEVEL]: standard input to a raw deflate stream on standard
 // output at LEVEL 1..9; input the compressor keeps whole as stored bytes is
@@ -26,7 +27,8 @@ int ZipCommand(const TArgs& args);
 int DeflateCommand(const TArgs& args);
 
 // nuva init|testconn --config FILE [--home DIR] and
-// nuva send --config FILE --request FILE [--reply FILE] [--home DIR]: Init
+// nuva send --config FILE --request FILE [--reply FILE] [--home DIR]
+// [--threads N]: Init
 // (then TestConn or Send) on an engine of this process; 0 when the result is
 // true, 1 when false, 2 for a usage error or a failure status.
 int InitCommand(const TArgs& args);
@@ -45,15 +47,19 @@ int ComHostCommand(const std::string& command, const TArgs& args);
 int RegisterCommand(const TArgs& args);
 
 // The options of init, testconn and send: --config FILE; for send also
-// --request FILE and --reply FILE; --home DIR; --com and --late (counted in
-// `modes`, the last one deciding `late`). False (with a message) on anything
-// else, a missing value, or a missing --config or --request.
+// --request FILE, --reply FILE and --threads N (1..8, in-process only); --home
+// DIR; --com and --late (counted in `modes`, the last one deciding `late`).
+// False (with a message) on anything else, a missing or bad value, or a
+// missing --config or --request.
 struct TTransactionOptions {
     AnsiString config, request, reply, home;
+    int threads = 0;  // 0: the configuration's THREADS
     int modes = 0;
     bool late = false;
 };
 bool ParseTransactionOptions(const TArgs& args, bool wantRequest, TTransactionOptions& o);
+// The value of --threads: a whole number 1..8; false otherwise.
+bool ParseThreads(const std::string& text, int& threads);
 
 // A configuration or request file's text as a host passes it: the system
 // code page, or UTF-8 when it starts with a byte-order mark or its XML

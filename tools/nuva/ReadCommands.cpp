@@ -89,8 +89,9 @@ int UnzipCommand(const TArgs& args) {
         return 2;
     }
     std::unique_ptr<TStringList> files;
-    bool complete =
-        UnzipAndList(ArgumentToAnsi(args[0].c_str()), ArgumentToAnsi(args[1].c_str()), files);
+    // The entries are inflated by as many workers as `nuva zip` uses.
+    bool complete = UnzipAndList(ArgumentToAnsi(args[0].c_str()), ArgumentToAnsi(args[1].c_str()),
+                                 files, ZipThreads(0));
     int count = files ? files->Count() : 0;
     for (int i = 0; i < count; ++i) Out((*files)[i] + "\n");
     if (!complete) {

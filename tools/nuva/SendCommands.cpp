@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "platform/Com.h"
 #include "platform/Platform.h"
 #include "util/util.h"
+#include "zip/CompressUtil.h"
 
 namespace nuva::cli {
 
@@ -169,6 +171,7 @@ int SendCommand(const TArgs& args) {
     TSender engine;
     int exitCode = 0;
     if (!RunInit(engine, o, false, exitCode)) return exitCode;
+    engine.SetThreads(o.threads);
 
     TBstr request(ReadHostText(o.request)), reply, status, message;
     SHORT progress = 0;
@@ -196,11 +199,27 @@ int SendCommand(const TArgs& args) {
     return ok ? 0 : 1;
 }
 
+bool ParseThreads(const std::string& text, int& threads) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1 || value > kMaxZipThreads) return false;
+    threads = static_cast<int>(value);
+    return true;
+}
+
 bool ParseTransactionOptions(const TArgs& args, bool wantRequest, TTransactionOptions& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--com" || args[i] == "--late") {
             o.late = args[i] == "--late";
             ++o.modes;
+            continue;
+        }
+        if (wantRequest && args[i] == "--threads") {
+            if (i + 1 == args.size() || !ParseThreads(args[i + 1], o.threads)) {
+                Err("nuva: --threads needs a number from 1 to 8\n");
+                return false;
+            }
+            ++i;
             continue;
         }
         AnsiString* target = args[i] == "--config"                   ? &o.config
@@ -214,6 +233,10 @@ bool ParseTransactionOptions(const TArgs& args, bool wantRequest, TTransactionOp
             return false;
         }
         *target = ArgumentToAnsi(args[++i].c_str());
+    }
+    if (o.threads > 0 && o.modes > 0) {
+        Err("nuva: --threads sets the in-process engine; with --com or --late the configuration's THREADS decides\n");
+        return false;
     }
     if (o.config.empty() || (wantRequest && o.request.empty())) {
         Err(wantRequest ? "nuva: send needs --config FILE and --request FILE\n"

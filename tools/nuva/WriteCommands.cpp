@@ -57,15 +57,22 @@ std::string StoredBlocks(const std::string& raw) {
 int ZipCommand(const TArgs& args) {
     int level;
     size_t next;
-    if (!ParseLevel(args, 0, level, next) || args.size() < next + 2) {
-        Err("usage: nuva zip [-l LEVEL] ARCHIVE FILE...   (LEVEL 0..9, default 6)\n");
+    int threads = 0;
+    bool ok = ParseLevel(args, 0, level, next);
+    if (ok && next < args.size() && args[next] == "--threads") {
+        ok = next + 1 < args.size() && ParseThreads(args[next + 1], threads);
+        next += 2;
+    }
+    if (!ok || args.size() < next + 2) {
+        Err("usage: nuva zip [-l LEVEL] [--threads N] ARCHIVE FILE...   (LEVEL 0..9, default 6;"
+            " N 1..8, default the hardware threads)\n");
         return 2;
     }
     const AnsiString archive = ArgumentToAnsi(args[next].c_str());
     TStringList files;
     for (size_t i = next + 1; i < args.size(); ++i) files.Add(ArgumentToAnsi(args[i].c_str()));
     int packed = 0;
-    const bool complete = ZipFilesAtLevel(files, archive, level, &packed);
+    const bool complete = ZipFilesAtLevel(files, archive, level, &packed, ZipThreads(threads));
     Out(Format("%d\n", packed));
     if (!complete) {
         Err("nuva zip: not every listed file was packed\n");

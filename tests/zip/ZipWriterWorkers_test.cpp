@@ -1,0 +1,210 @@
+// Packing with workers: the archive is byte for byte the one a single thread
+// writes, for every spread of items, level and worker count, and the count of
+// packed files is the same (skipped files included). Unpacking with workers
+// writes and lists the same files, damaged entries included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "zip/CompressUtil.h"
+#include "zip/ZipWriter.h"
+
+namespace nuva {
+namespace {
+
+using namespace nuva::test;
+
+// Text with some noise, so that it deflates into several blocks of each kind.
+std::string Mixed(size_t size, uint32_t seed) {
+    std::string s;
+    s.reserve(size + 32);
+    uint32_t x = seed;
+    while (s.size() < size) {
+        s += "\xD5\xDF\xBD\xF5 <VALUE>item &amp; text</VALUE> ";
+        for (int i = 0; i < 8; ++i) {
+            x = x * 1103515245u + 12345u;
+            s += static_cast<char>(x >> 24);
+        }
+    }
+    s.resize(size);
+    return s;
+}
+
+struct TItem {
+    std::string name;
+    std::string bytes;
+};
+
+struct TSpread {
+    const char* what;
+    std::function<std::vector<TItem>()> items;
+    std::vector<std::string> extraLines;  // lines naming no file, or twice a name
+    std::vector<int> levels = {0, 1, 6, 9};
+};
+
+std::vector<TSpread> Spreads() {
+    return {
+        {"one item", [] { return std::vector<TItem>{{"a.xml", Mixed(200000, 1)}}; }, {}},
+        {"many tiny items",
+         [] {
+             std::vector<TItem> v;
+             for (int i = 0; i < 150; ++i)
+                 v.push_back({"t" + std::to_string(i) + ".txt", Mixed(static_cast<size_t>(i % 40), i)});
+             return v;
+         },
+         {}},
+        {"one huge among small",
+         [] {
+             std::vector<TItem> v;
+             for (int i = 0; i < 6; ++i) v.push_back({"s" + std::to_string(i), Mixed(3000, i)});
+             // Past the size that workers take in memory: streamed by the
+             // calling thread between entries made by the workers.
+             v.insert(v.begin() + 3, TItem{"huge.bin", Mixed(4 * 1024 * 1024 + 1000, 99)});
+             return v;
+         },
+         {},
+         {0, 6}},
+        {"empty values",
+         [] {
+             return std::vector<TItem>{{"e1", ""}, {"\xD5\xDF.txt", "x"}, {"e2", ""}, {"e3", ""}};
+         },
+         {}},
+        {"missing and repeated names",
+         [] {
+             return std::vector<TItem>{{"A.txt", Mixed(70000, 3)}, {"b.txt", Mixed(300, 4)}};
+         },
+         {"missing.txt", "sub/a.TXT"}},
+    };
+}
+
+struct TPackResult {
+    std::string archive;
+    int packed = -1;
+};
+
+TPackResult Pack(const TTempDir& dir, const std::vector<TItem>& items,
+                 const std::vector<std::string>& extra, int level, int threads) {
+    TZipWriter writer;
+    writer.SetZipName(dir / ("out" + std::to_string(threads) + ".zip"));
+    writer.PackLevel = level;
+    writer.Threads = threads;
+    for (size_t i = 0; i < items.size(); ++i) {
+        writer.FilesList.Add(dir / items[i].name);
+        // The extra lines go between the items, so skips happen mid-list.
+        if (i == 0)
+            for (const std::string& line : extra) writer.FilesList.Add(dir / line);
+    }
+    TPackResult r;
+    r.packed = writer.Zip();
+    r.archive = ReadAll(writer.ZipName());
+    DeleteFile(writer.ZipName());
+    return r;
+}
+
+TEST(ZipWriterWorkers, ArchiveIsByteIdenticalForAnyNumberOfWorkers) {
+    for (const TSpread& spread : Spreads()) {
+        TTempDir dir;
+        const std::vector<TItem> items = spread.items();
+        ForceDirectories(dir / "sub");
+        for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
+        WriteAll(dir / "sub/a.TXT", "a second file under the same stored name");
+        for (int level : spread.levels) {
+            const TPackResult one = Pack(dir, items, spread.extraLines, level, 1);
+            ASSERT_GT(one.archive.size(), 22u) << spread.what;
+            for (int threads : {2, 8}) {
+                const TPackResult many = Pack(dir, items, spread.extraLines, level, threads);
+                EXPECT_EQ(many.packed, one.packed)
+                    << spread.what << ", level " << level << ", " << threads << " workers";
+                EXPECT_TRUE(many.archive == one.archive)
+                    << spread.what << ", level " << level << ", " << threads
+                    << " workers: archives differ (" << many.archive.size() << " vs "
+                    << one.archive.size() << " bytes)";
+            }
+        }
+    }
+}
+
+TEST(ZipWriterWorkers, ZipFilesWithWorkersUnpacksToTheItems) {
+    TTempDir dir;
+    TStringList list;
+    std::vector<TItem> items;
+    for (int i = 0; i < 12; ++i) items.push_back({"i" + std::to_string(i), Mixed(20000 * i, i)});
+    for (const TItem& item : items) {
+        WriteAll(dir / item.name, item.bytes);
+        list.Add(dir / item.name);
+    }
+    ASSERT_TRUE(ZipFiles(list, dir / "out.zip", 4));
+    ASSERT_TRUE(UnzipToDir(dir / "out.zip", dir / "back"));
+    for (const TItem& item : items)
+        EXPECT_TRUE(ReadAll(dir / ("back/" + item.name)) == item.bytes) << item.name;
+}
+
+struct TUnpacked {
+    bool complete = false;
+    std::vector<AnsiString> listed;  // names, in the order listed
+    std::vector<std::pair<AnsiString, std::string>> files;
+};
+
+TUnpacked Unpack(const TTempDir& dir, const AnsiString& zip, int threads) {
+    const AnsiString out = dir / ("out" + std::to_string(threads));
+    TUnpacked r;
+    std::vector<AnsiString> written;
+    r.complete = UnzipToDirListing(zip, out, written, threads);
+    for (const AnsiString& path : written) r.listed.push_back(ExtractFileName(path));
+    for (const TDirEntry& e : ListDirectoryEntries(out))
+        if (!(e.attributes & faDirectory))
+            r.files.push_back({e.name, ReadAll(IncludeTrailingPathDelimiter(out) + e.name)});
+    std::sort(r.files.begin(), r.files.end());
+    RemoveTree(out);
+    return r;
+}
+
+TEST(ZipWriterWorkers, UnpackWritesAndListsTheSameForAnyNumberOfWorkers) {
+    for (const TSpread& spread : Spreads()) {
+        for (bool damaged : {false, true}) {
+            TTempDir dir;
+            const std::vector<TItem> items = spread.items();
+            for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
+            const TPackResult packed = Pack(dir, items, {}, 6, 1);
+            std::string archive = packed.archive;
+            if (damaged) {
+                // A byte in the middle of the archive: an entry's data (its
+                // CRC or its deflate stream fails) or a header.
+                archive[archive.size() / 3] ^= 0x55;
+            }
+            WriteAll(dir / "in.zip", archive);
+            const TUnpacked one = Unpack(dir, dir / "in.zip", 1);
+            if (!damaged) {
+                EXPECT_TRUE(one.complete) << spread.what;
+                EXPECT_EQ(one.files.size(), items.size()) << spread.what;
+            }
+            for (int threads : {2, 8}) {
+                const TUnpacked many = Unpack(dir, dir / "in.zip", threads);
+                const std::string what = std::string(spread.what) + (damaged ? ", damaged" : "") +
+                                         ", " + std::to_string(threads) + " workers";
+                EXPECT_EQ(many.complete, one.complete) << what;
+                EXPECT_EQ(many.listed, one.listed) << what;
+                EXPECT_TRUE(many.files == one.files) << what << ": files differ";
+            }
+        }
+    }
+}
+
+TEST(ZipWriterWorkers, ThreadCountIsBounded) {
+    const struct {
+        int requested;
+        int expected;
+    } cases[] = {{1, 1}, {2, 2}, {8, 8}, {9, kMaxZipThreads}, {1000, kMaxZipThreads},
+                 {0, DefaultZipThreads()}, {-3, DefaultZipThreads()}};
+    for (const auto& c : cases) EXPECT_EQ(ZipThreads(c.requested), c.expected) << c.requested;
+    EXPECT_GE(DefaultZipThreads(), 1);
+    EXPECT_LE(DefaultZipThreads(), kMaxZipThreads);
+}
+
+}  // namespace
+}  // namespace nuva
