@@ -406,6 +406,25 @@ bool TZipWriter::CarryOver(TBufferStream& in, const TZipHeaderInfo& entry) {
     return true;
 }
 
+void TZipWriter::CodeEntry(TCodecInput& input, TCodecOutput& output, int level,
+                           std::unique_ptr<TDeflater>& deflater, uint16_t& method,
+                           uint16_t& flags, uint16_t& internalAttributes) {
+    if (level <= 0) {
+        std::vector<uint8_t> chunk(static_cast<size_t>(kCopyChunk));
+        size_t n;
+        while ((n = input.Read(chunk.data(), chunk.size())) != 0) output.Write(chunk.data(), n);
+        method = kMethodStored;
+        internalAttributes = 0;
+        return;
+    }
+    if (!deflater) deflater = std::make_unique<TDeflater>();
+    TDeflateEntry entry;
+    deflater->Run(input, output, std::min(level, kMaxLevel), entry);
+    method = entry.method;
+    flags = entry.flags;
+    internalAttributes = entry.internalAttributes;
+}
+
 bool TZipWriter::PackFile(const AnsiString& path) {
     if (static_cast<int64_t>(written_.size()) >= maxEntries_) return false;
     std::unique_ptr<TBufferedFileStream> source;
@@ -444,20 +463,7 @@ bool TZipWriter::PackFile(const AnsiString& path) {
 
     TSourceInput input(*source);
     TArchiveOutput output(*this);
-    if (PackLevel <= 0) {
-        std::vector<uint8_t> chunk(static_cast<size_t>(kCopyChunk));
-        size_t n;
-        while ((n = input.Read(chunk.data(), chunk.size())) != 0) output.Write(chunk.data(), n);
-        info.method = kMethodStored;
-        info.internalAttributes = 0;
-    } else {
-        if (!deflater_) deflater_ = std::make_unique<TDeflater>();
-        TDeflateEntry entry;
-        deflater_->Run(input, output, std::min(PackLevel, kMaxLevel), entry);
-        info.method = entry.method;
-        info.flags = entry.flags;
-        info.internalAttributes = entry.internalAttributes;
-    }
+    CodeEntry(input, output, PackLevel, deflater_, info.method, info.flags, info.internalAttributes);
     const int64_t end = position_;
     const bool staged = staging_;
     staging_ = false;

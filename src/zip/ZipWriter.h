@@ -115,6 +115,12 @@ class TZipWriter : public TZipReader {
     static void PrepareFile(const AnsiString& path, int level, const std::atomic<bool>& stop,
                             std::unique_ptr<TDeflater>& deflater, TPacked& packed);
     bool PlacePacked(const AnsiString& path, TPacked& packed);
+    // An entry's data from `input` to `output`: stored at level 0 (method 0,
+    // internal attributes 0, flags untouched), else deflated at `level`,
+    // which sets the method, the flags and the internal attributes.
+    static void CodeEntry(TCodecInput& input, TCodecOutput& output, int level,
+                          std::unique_ptr<TDeflater>& deflater, uint16_t& method,
+                          uint16_t& flags, uint16_t& internalAttributes);
     int PackWithWorkers();
     void WriteArchive(const void* data, int64_t count);
     void FlushArchive();

@@ -27,7 +27,6 @@ constexpr int64_t kFileBufferSize = 65536;  // bytes, the streams of packed file
 constexpr int64_t kCopyChunk = 32768;       // bytes per stored chunk
 constexpr int64_t kMaxOffset = 0xFFFFFFFF;  // the 32-bit offset fields
 constexpr size_t kMaxNameBytes = 0xFFFF;    // the 16-bit name length field
-constexpr int kMaxLevel = 9;
 // A larger source is packed by the calling thread, streaming as with one
 // thread, so that memory stays bounded whatever the files.
 constexpr int64_t kParallelSourceLimit = 4 * 1024 * 1024;  // bytes
@@ -187,20 +186,8 @@ void TZipWriter::PrepareFile(const AnsiString& path, int level, const std::atomi
         }
         TWorkerInput input(*source, stop);
         TMemoryOutput output(packed.data);
-        if (level <= 0) {
-            std::vector<uint8_t> chunk(static_cast<size_t>(kCopyChunk));
-            size_t n;
-            while ((n = input.Read(chunk.data(), chunk.size())) != 0) output.Write(chunk.data(), n);
-            packed.method = kMethodStored;
-            packed.internalAttributes = 0;
-        } else {
-            if (!deflater) deflater = std::make_unique<TDeflater>();
-            TDeflateEntry entry;
-            deflater->Run(input, output, std::min(level, kMaxLevel), entry);
-            packed.method = entry.method;
-            packed.flags = entry.flags;
-            packed.internalAttributes = entry.internalAttributes;
-        }
+        CodeEntry(input, output, level, deflater, packed.method, packed.flags,
+                  packed.internalAttributes);
         packed.crc = input.Crc();
         packed.sourceBytes = input.Bytes();
         packed.state = TState::Ready;

@@ -317,7 +317,9 @@ TEST_F(TScriptHost, ValuesThatDoNotConvertAreRefused) {
                   DISP_E_TYPEMISMATCH);
         // The typed call's refusal names the argument as the platform does
         // (Wine's type information says 0).
-        if (!c.asIs) EXPECT_EQ(argErr, 3u);
+        if (!c.asIs) {
+            EXPECT_EQ(argErr, 3u);
+        }
         EXPECT_EQ(reply.Get()->vt, VT_EMPTY);
         EXPECT_EQ(ok.Get()->vt, VT_EMPTY);
         EXPECT_EQ(BstrToAnsi(message.Get()->bstrVal), "old");
