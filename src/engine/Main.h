@@ -130,6 +130,9 @@ class TSender {
     HRESULT SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Status, BSTR& Message,
                       VARIANT_BOOL& Result, TData& req, TData& rep);
     bool ReadAction(const AnsiString& typeCode, const char* key);
+    // The worker threads of one Send (SetThreads, else THREADS, else the
+    // hardware's), the calling thread included.
+    int Threads() const;
 
     bool Initialized_ = false;
     TConfig Config_;

@@ -32,14 +32,17 @@
 // missing flags as false; a flag is true when its trimmed text is "1" or
 // "TRUE" (any case).
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "engine/EngineInternal.h"
 #include "engine/EngineTexts.h"
 #include "platform/Platform.h"
+#include "util/Workers.h"
 #include "util/XmlUtil.h"
 #include "util/util.h"
 
@@ -124,6 +127,11 @@ void SaveValue(std::string_view item, const AnsiString& path) {
 // when it was opened, and the second against the size the first one saw: a
 // value is never cut short or replaced without an error.
 //
+// Both readings cut the text into the same pieces, each ending where a
+// character ends; the first counts each piece's units, so the second knows
+// where every piece goes and converts large pieces side by side on the
+// workers while the calling thread reads the files on.
+//
 // What the counting reading keeps of small values, so that the writing one
 // does not open their files again (replies of many small items are common):
 // values of at most one piece, 8 MiB in all at most.
@@ -142,20 +150,19 @@ struct TReplyValues {
 }
 
 // How much of `text` may be handed on as a piece: through its last byte
-// below 0x40 (no double-byte character goes on past one, so a character ends
-// there), or nothing. Bytes before `from` hold no such byte.
+// below 0x40 (no double-byte character goes on past one, and escaping turns
+// such a byte into itself or an entity ending in ';'), or nothing. Bytes
+// before `from` hold no such byte.
 size_t CharacterEnd(const AnsiString& text, size_t from) {
     size_t cut = text.size();
     while (cut > from && static_cast<unsigned char>(text[cut - 1]) >= 0x40) --cut;
     return cut;
 }
 
-// Hands one value file to `emit` a piece at a time. Writing (kCount false),
-// the pieces are escaped; counting, they go unescaped and what escaping adds
-// is summed in `growth` (the entities are ASCII: one unit per byte added).
+// Hands one value file to `emit` a piece at a time, unescaped.
 // Raises EReadError when a read fails or the file's length is not `size`.
-template <bool kCount, typename TEmit>
-void EmitValueFile(TFileStream& file, int64_t size, TEmit&& emit, size_t& growth) {
+template <typename TEmit>
+void EmitValueFile(TFileStream& file, int64_t size, TEmit&& emit) {
     AnsiString raw(kValuePiece, '\0'), pending;
     int64_t total = 0;
     for (;;) {
@@ -163,28 +170,25 @@ void EmitValueFile(TFileStream& file, int64_t size, TEmit&& emit, size_t& growth
         if (n == 0) break;
         total += n;
         if (total > size) RaiseValueChanged(file.FileName());
-        const std::string_view read(raw.data(), static_cast<size_t>(n));
         const size_t before = pending.size();
-        if (kCount) {
-            pending.append(read);
-            growth += XmlEscapeGrowth(read);
-        } else {
-            AppendXmlEscaped(pending, read);
-        }
+        pending.append(raw.data(), static_cast<size_t>(n));
         const size_t cut = CharacterEnd(pending, before);
         if (cut == before) continue;  // no character is known to end yet
-        emit(std::string_view(pending.data(), cut));
+        emit(std::string_view(pending.data(), cut), true);
         pending.erase(0, cut);
     }
     if (total != size) RaiseValueChanged(file.FileName());
-    emit(std::string_view(pending));
+    emit(std::string_view(pending), true);
 }
 
 // Hands the reply PDU's text in the system code page to `emit` in pieces
 // that each end where a character ends (a piece converts to the same UTF-16
-// units alone as inside the whole text).
+// units alone as inside the whole text): emit(piece, escape), where the
+// values' pieces are to be escaped and the markup's stand as they are. The
+// counting reading (kCount) keeps small values in `values`; the writing one
+// takes them from there.
 template <bool kCount, typename TEmit>
-void EmitReplyText(const TData& rep, TEmit&& emit, size_t& growth, TReplyValues& values) {
+void EmitReplyText(const TData& rep, TEmit&& emit, TReplyValues& values) {
     AnsiString text = kPduStart;
     AppendTagged(text, "SENDER", rep.Sender);
     AppendTagged(text, "TYPE_CODE", rep.TypeCode);
@@ -200,12 +204,10 @@ void EmitReplyText(const TData& rep, TEmit&& emit, size_t& growth, TReplyValues&
         text += "<CONTENT>";
         AppendTagged(text, "NAME", ExtractFileName(path));
         text += "<VALUE>";
-        emit(std::string_view(text));
+        emit(std::string_view(text), false);
         text.clear();
         if (!kCount && values.kept[i]) {
-            AnsiString escaped;
-            AppendXmlEscaped(escaped, values.text[i]);
-            emit(std::string_view(escaped));
+            emit(std::string_view(values.text[i]), true);
         } else {
             TFileStream file(path, fmOpenRead | fmShareExclusive);
             const int64_t size = file.Size();
@@ -221,22 +223,107 @@ void EmitReplyText(const TData& rep, TEmit&& emit, size_t& growth, TReplyValues&
                 if (file.Read(&extra, 1) != 0) RaiseValueChanged(path);
                 values.kept[i] = true;
                 values.keptBytes += value.size();
-                growth += XmlEscapeGrowth(value);
-                emit(std::string_view(value));
+                emit(std::string_view(value), true);
             } else {
-                EmitValueFile<kCount>(file, size, emit, growth);
+                EmitValueFile(file, size, emit);
             }
         }
         text += "</VALUE></CONTENT>";
     }
     text += "</PDU>";
-    emit(std::string_view(text));
+    emit(std::string_view(text), false);
+}
+
+// Pieces smaller than this are counted and converted on the calling thread:
+// handing them to a worker costs more than it saves.
+constexpr size_t kWorkerPiece = 32 * 1024;  // bytes
+
+// The UTF-16 units of one piece, escaped when `escape`.
+size_t PieceUnits(std::string_view piece, bool escape) {
+    return AnsiToWideInto(piece.data(), piece.size(), nullptr, 0) +
+           (escape ? XmlEscapeGrowth(piece) : 0);
+}
+
+// Converts one piece, escaped when `escape`, into `dest`, which holds exactly
+// the `units` the counting reading found; a piece that gives another number
+// is a file that changed between the readings.
+void ConvertPiece(std::string_view piece, bool escape, char16_t* dest, size_t units) {
+    AnsiString escaped;
+    if (escape) {
+        AppendXmlEscaped(escaped, piece);
+        piece = escaped;
+    }
+    // A byte gives at most one unit: room for as many units as bytes lets
+    // the conversion run once.
+    std::vector<char16_t> wide(piece.size());
+    const size_t n = AnsiToWideInto(piece.data(), piece.size(), wide.data(), wide.size());
+    if (n != units) throw EReadError();
+    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(n), dest);
+}
+
+// Runs large pieces' work on a few workers, at most `window` pieces ahead of
+// the calling thread, each job with its own copy of its piece. The workers
+// start with the first large piece: a small reply starts none.
+class TPieceJobs {
+  public:
+    explicit TPieceJobs(int threads) : threads_(threads), window_(2 * static_cast<size_t>(threads)) {}
+    bool Parallel(std::string_view piece) const {
+        return threads_ > 1 && piece.size() >= kWorkerPiece;
+    }
+    template <typename TJob>
+    void Post(std::string_view piece, TJob job) {
+        if (!pool_) pool_.emplace(threads_);
+        while (pool_->Pending() >= window_) pool_->Wait(pool_->Oldest());
+        auto owned = std::make_shared<const AnsiString>(piece);
+        pool_->Post([owned, job] { job(std::string_view(*owned)); });
+    }
+    void Finish() {
+        if (pool_) pool_->WaitAll();
+    }
+
+  private:
+    const int threads_;
+    const size_t window_;
+    std::optional<TWorkerPool> pool_;
+};
+
+// The request's text in the system code page. A long one is converted in
+// pieces side by side; no piece ends between the two units of a surrogate
+// pair, so the pieces give what the whole gives.
+AnsiString RequestText(BSTR request, int threads) {
+    constexpr size_t kPieceUnits = 1024 * 1024;
+    const size_t length = request ? SysStringLen(request) : 0;
+    if (threads <= 1 || length < 2 * kPieceUnits) return BstrToAnsi(request);
+    const char16_t* units = reinterpret_cast<const char16_t*>(request);
+    std::vector<std::pair<size_t, size_t>> ranges;  // start, length
+    for (size_t at = 0; at < length;) {
+        size_t end = std::min(length, at + kPieceUnits);
+        if (end < length && units[end - 1] >= 0xD800 && units[end - 1] <= 0xDBFF) ++end;
+        ranges.emplace_back(at, end - at);
+        at = end;
+    }
+    std::vector<AnsiString> parts(ranges.size());
+    {
+        TWorkerPool pool(std::min(threads, static_cast<int>(ranges.size())));
+        for (size_t i = 0; i < ranges.size(); ++i)
+            pool.Post([&, i] { parts[i] = WideToAnsi(units + ranges[i].first, ranges[i].second); });
+        pool.WaitAll();
+    }
+    size_t total = 0;
+    for (const AnsiString& part : parts) total += part.size();
+    AnsiString text;
+    text.reserve(total);
+    for (AnsiString& part : parts) {
+        text += part;
+        AnsiString().swap(part);
+    }
+    return text;
 }
 
 }  // namespace
 
 void TSender::ReadRequest(BSTR request, TData& req) {
-    req.Text = BstrToAnsi(request);
+    req.Text = RequestText(request, Threads());
     req.Sender = Element(req.Text, "SENDER");
     const AnsiString senderDir = Config_.SendFilePath + req.Sender;
     // Empty is allowed here: it is refused below when the request has a body.
@@ -266,34 +353,55 @@ void TSender::ReadRequest(BSTR request, TData& req) {
 }
 
 void TSender::BuildReply(const TData& rep, BSTR& reply) {
-    // Twice over the files: once to count the UTF-16 units, once to write
-    // them into a string of exactly that length.
-    size_t units = 0;
+    // Twice over the files: once to count the UTF-16 units of every piece,
+    // once to write them into a string of exactly that length.
     TReplyValues values;
-    EmitReplyText<true>(
-        rep,
-        [&units](std::string_view piece) {
-            units += AnsiToWideInto(piece.data(), piece.size(), nullptr, 0);
-        },
-        units, values);
-    if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
-    TBstr text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
+    std::deque<size_t> pieceUnits;  // jobs write their own element: never moved
+    {
+        TPieceJobs jobs(Threads());
+        EmitReplyText<true>(
+            rep,
+            [&](std::string_view piece, bool escape) {
+                size_t& units = pieceUnits.emplace_back(0);
+                if (!jobs.Parallel(piece))
+                    units = PieceUnits(piece, escape);
+                else
+                    jobs.Post(piece, [&units, escape](std::string_view owned) {
+                        units = PieceUnits(owned, escape);
+                    });
+            },
+            values);
+        jobs.Finish();
+    }
+    size_t total = 0;
+    for (size_t units : pieceUnits) total += units;
+    if (total > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
+    TBstr text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(total)));
     if (!text.Get()) throw std::bad_alloc();
     char16_t* const dest = reinterpret_cast<char16_t*>(text.Get());
-    size_t written = 0;
     // A file that changed between the two readings raises EReadError in the
-    // second; the checks on `written` are the last guard of the string.
-    size_t unused = 0;
-    EmitReplyText<false>(
-        rep,
-        [&](std::string_view piece) {
-            const size_t n =
-                AnsiToWideInto(piece.data(), piece.size(), dest + written, units - written);
-            if (n > units - written) throw EReadError();
-            written += n;
-        },
-        unused, values);
-    if (written != units) throw EReadError();
+    // second: a piece more, or a piece whose units differ.
+    size_t piece = 0, written = 0;
+    {
+        TPieceJobs jobs(Threads());
+        EmitReplyText<false>(
+            rep,
+            [&](std::string_view bytes, bool escape) {
+                if (piece == pieceUnits.size()) throw EReadError();
+                const size_t units = pieceUnits[piece++];
+                char16_t* const at = dest + written;
+                written += units;
+                if (!jobs.Parallel(bytes))
+                    ConvertPiece(bytes, escape, at, units);
+                else
+                    jobs.Post(bytes, [at, units, escape](std::string_view owned) {
+                        ConvertPiece(owned, escape, at, units);
+                    });
+            },
+            values);
+        jobs.Finish();
+    }
+    if (piece != pieceUnits.size() || written != total) throw EReadError();
     SysFreeString(reply);
     reply = text.Detach();
 }

@@ -25,6 +25,10 @@ void RemoveStale(const AnsiString& path) {
 
 }  // namespace
 
+int TSender::Threads() const {
+    return ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+}
+
 HRESULT TSender::Send(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Status, BSTR& Message,
                       VARIANT_BOOL& Result) {
     TBusy busy(*this);
@@ -84,7 +88,7 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     if (req.HasBody) {
         if (req.IsCompress) {
             step(20, texts::kCompressing);
-            const int threads = ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+            const int threads = Threads();
             if (!ZipFiles(*req.Files, req.ZipFile, threads)) return fail(texts::kCompressFailed);
             step(40, texts::kCompressDone);
         } else {
@@ -144,7 +148,7 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
         }
         if (rep.IsCompress) {
             step(70, texts::kUnpacking);
-            const int threads = ZipThreads(threads_ > 0 ? threads_ : Config_.Threads);
+            const int threads = Threads();
             if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files,
                               threads))
                 return fail(texts::kUnpackFailed);

@@ -80,6 +80,36 @@ TEST_F(TSendWorkers, ReplyAndStepsAreTheSameForAnyNumberOfWorkers) {
     }
 }
 
+// A long request is converted to the code page in pieces side by side: a
+// surrogate pair, a character outside the code page and double-byte
+// characters at and around every place a piece could end give what one
+// thread gives, and what the whole text converted at once gives.
+TEST_F(TSendWorkers, LongRequestConvertsAsOneText) {
+    WideString head = u"<PDU><SENDER>S</SENDER><TYPE_CODE>01</TYPE_CODE><CONTENT><NAME>v</NAME><VALUE>";
+    WideString value;
+    const WideString filler = u"誠錦 ab&amp;<c>";
+    while (value.size() < 3 * 1024 * 1024 + 100) value += filler;
+    // Pieces are a mebi-unit long: put a pair across each boundary of the
+    // whole text, and one right after it.
+    for (size_t boundary = 1024 * 1024; boundary < head.size() + value.size(); boundary += 1024 * 1024) {
+        value[boundary - head.size() - 1] = 0xD83D;  // U+1F600, not in the code page
+        value[boundary - head.size()] = 0xDE00;
+        value[boundary - head.size() + 1] = u'錦';
+    }
+    const WideString pdu = head + value + u"</VALUE></CONTENT></PDU>";
+    TBstr request(pdu);
+    AnsiString texts[2];
+    int i = 0;
+    for (int threads : {1, 3}) {
+        engine_.SetThreads(threads);
+        TData req;
+        engine_.ReadRequest(request.Get(), req);
+        texts[i++] = req.Text;
+    }
+    EXPECT_TRUE(texts[0] == WideToAnsi(pdu));
+    EXPECT_TRUE(texts[1] == texts[0]) << "three workers converted otherwise";
+}
+
 // The THREADS setting: a count within 1..8, anything else the default.
 TEST_F(TSendWorkers, ThreadsSettingIsReadAsACount) {
     const struct {
