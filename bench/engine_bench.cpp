@@ -3,7 +3,8 @@
 // program): Send of one 8 MiB item (xml_gbk_8m.xml) compressed and
 // encrypted, against deflating and inflating that file alone with our codec
 // in memory (the work the transaction cannot avoid); and Send of 10,000
-// items of 200 bytes, where file creation dominates.
+// items of 200 bytes, where file creation dominates; Send of eight 1 MiB
+// items. Arguments give the engine's threads (0: the hardware's).
 //
 // Work directories are made under $TMPDIR (run with TMPDIR=/dev/shm for the
 // figures of a memory file system).
@@ -11,6 +12,7 @@
 //   scripts/bench.sh engine_bench
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -72,6 +74,7 @@ class TBenchEngine {
         return ok != VARIANT_FALSE;
     }
     bool Ready() const { return ready_; }
+    void SetThreads(int threads) { engine_.SetThreads(threads); }
 
   private:
     AnsiString dir_;
@@ -90,8 +93,10 @@ AnsiString Pdu(const std::vector<std::pair<AnsiString, AnsiString>>& items) {
     return pdu + "</PDU>";
 }
 
-void RunSend(benchmark::State& state, const AnsiString& pdu, size_t bytes) {
+// `threads` 0: the engine's default (the hardware threads).
+void RunSend(benchmark::State& state, const AnsiString& pdu, size_t bytes, int threads = 0) {
     TBenchEngine engine;
+    engine.SetThreads(threads);
     if (!engine.Ready()) {
         state.SkipWithError("Init failed: are TestNet.dll and TestCA.dll beside the program?");
         return;
@@ -108,9 +113,27 @@ void RunSend(benchmark::State& state, const AnsiString& pdu, size_t bytes) {
     state.counters["reply_chars"] = double(replyLength);
 }
 
+// The argument: the engine's threads.
 void BM_SendOneLargeItem(benchmark::State& state) {
     static const std::string file = bench::LoadCorpusFile("xml_gbk_8m.xml");
-    RunSend(state, Pdu({{"data.xml", file}}), file.size());
+    RunSend(state, Pdu({{"data.xml", file}}), file.size(), int(state.range(0)));
+}
+
+// Eight items of 1 MiB cut from the same file (on character boundaries),
+// with the engine's threads as the argument: run once as it is and once
+// under `taskset -c 0` for the two-core / one-core ratio.
+void BM_SendEightItems(benchmark::State& state) {
+    static const std::string file = bench::LoadCorpusFile("xml_gbk_8m.xml");
+    std::vector<std::pair<AnsiString, AnsiString>> items;
+    size_t at = 0, bytes = 0;
+    for (int i = 0; i < 8 && at < file.size(); ++i) {
+        size_t end = std::min(file.size(), at + (size_t(1) << 20));
+        while (end < file.size() && static_cast<unsigned char>(file[end - 1]) >= 0x40) --end;
+        items.emplace_back(Format("item%d.xml", i), file.substr(at, end - at));
+        bytes += end - at;
+        at = end;
+    }
+    RunSend(state, Pdu(items), bytes, int(state.range(0)));
 }
 
 void BM_DeflateInflateAlone(benchmark::State& state) {
@@ -150,7 +173,8 @@ void BM_SendManySmallItems(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DeflateInflateAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SendOneLargeItem)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SendOneLargeItem)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SendEightItems)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SendManySmallItems)
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond)

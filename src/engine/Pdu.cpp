@@ -255,10 +255,10 @@ void ConvertPiece(std::string_view piece, bool escape, char16_t* dest, size_t un
     }
     // A byte gives at most one unit: room for as many units as bytes lets
     // the conversion run once.
-    std::vector<char16_t> wide(piece.size());
-    const size_t n = AnsiToWideInto(piece.data(), piece.size(), wide.data(), wide.size());
+    std::unique_ptr<char16_t[]> wide(new char16_t[piece.size()]);
+    const size_t n = AnsiToWideInto(piece.data(), piece.size(), wide.get(), piece.size());
     if (n != units) throw EReadError();
-    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(n), dest);
+    std::copy(wide.get(), wide.get() + n, dest);
 }
 
 // Runs large pieces' work on a few workers, at most `window` pieces ahead of

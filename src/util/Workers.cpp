@@ -74,10 +74,19 @@ void TWorkerPool::Work() {
 void TWorkerPool::Wait(size_t ticket) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (ticket != first_ || jobs_.empty()) throw std::logic_error("TWorkerPool::Wait out of order");
-    if (jobs_.front().state == TState::Queued)
-        Run(lock, ticket);
-    else
-        done_.wait(lock, [&] { return jobs_.front().state == TState::Done; });
+    if (jobs_.front().state == TState::Queued) Run(lock, ticket);
+    // While a worker runs it, the waiting thread takes the next queued jobs
+    // rather than sleep.
+    while (jobs_.front().state != TState::Done) {
+        while (next_ < first_ + jobs_.size() && jobs_[next_ - first_].state != TState::Queued)
+            ++next_;
+        if (next_ < first_ + jobs_.size()) {
+            const size_t other = next_++;
+            Run(lock, other);
+            continue;
+        }
+        done_.wait(lock);
+    }
     std::exception_ptr error = std::move(jobs_.front().error);
     jobs_.pop_front();
     ++first_;

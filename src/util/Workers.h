@@ -1,8 +1,9 @@
 // A few worker threads for one call: jobs go in with Post, and the calling
-// thread waits for each by its ticket. A job that nobody has started yet when
-// its ticket is waited for runs on the waiting thread, so a pool without
-// workers (one thread, or a system that gave none) runs every job in Wait, in
-// ticket order.
+// thread waits for each by its ticket. The waiting thread works too: a job
+// that nobody has started when its ticket is waited for runs there, and while
+// a worker runs it, the waiting thread runs the next queued ones. A pool
+// without workers (one thread, or a system that gave none) thus runs every
+// job in Wait, in ticket order.
 //
 // Jobs must touch only what the caller lends them (buffers, files opened for
 // them); they never call a component or the host. The pool lives inside one

@@ -389,6 +389,23 @@ bool ElementInner(std::string_view text, const AnsiString& name, std::string_vie
     return true;
 }
 
+namespace {
+
+// Elements met twice are listed once. A value may be megabytes long: the
+// hash takes its length and its two ends only, and equal hashes compare the
+// whole (different elements differ early, as a rule).
+struct TOuterHash {
+    size_t operator()(std::string_view outer) const {
+        constexpr size_t kEnd = 64;
+        if (outer.size() <= 2 * kEnd) return std::hash<std::string_view>()(outer);
+        return std::hash<std::string_view>()(outer.substr(0, kEnd)) * 31 ^
+               std::hash<std::string_view>()(outer.substr(outer.size() - kEnd)) ^ outer.size();
+    }
+};
+using TListed = std::unordered_set<std::string_view, TOuterHash>;
+
+}  // namespace
+
 AnsiString ElementText(std::string_view text, const AnsiString& name) {
     std::string_view inner;
     return ElementInner(text, name, inner) ? XmlUnescape(inner) : AnsiString();
@@ -398,7 +415,7 @@ std::vector<TXmlNode> GetElements(const AnsiString& text, const AnsiString& name
     std::vector<TElementSpan> spans;
     if (!ScanTopLevel(text, name, spans)) return detail::GetElementsByRemoval(text, name);
     std::vector<TXmlNode> nodes;
-    std::unordered_set<std::string_view> listed;
+    TListed listed;
     for (const TElementSpan& span : spans) {
         const std::string_view outer(text.data() + span.start, span.end - span.start);
         if (!listed.insert(outer).second) continue;
@@ -415,7 +432,7 @@ void ForEachElementInner(const AnsiString& text, const AnsiString& name,
         for (const TXmlNode& node : detail::GetElementsByRemoval(text, name)) visit(node.Inner);
         return;
     }
-    std::unordered_set<std::string_view> listed;
+    TListed listed;
     for (const TElementSpan& span : spans) {
         const std::string_view outer(text.data() + span.start, span.end - span.start);
         if (!listed.insert(outer).second) continue;
