@@ -37,6 +37,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/EngineInternal.h"
@@ -288,35 +289,41 @@ class TPieceJobs {
 };
 
 // The request's text in the system code page. A long one is converted in
-// pieces side by side; no piece ends between the two units of a surrogate
-// pair, so the pieces give what the whole gives.
+// pieces side by side, counted first and then written into place; no piece
+// ends between the two units of a surrogate pair, so the pieces give what the
+// whole gives.
 AnsiString RequestText(BSTR request, int threads) {
     constexpr size_t kPieceUnits = 1024 * 1024;
     const size_t length = request ? SysStringLen(request) : 0;
     if (threads <= 1 || length < 2 * kPieceUnits) return BstrToAnsi(request);
     const char16_t* units = reinterpret_cast<const char16_t*>(request);
-    std::vector<std::pair<size_t, size_t>> ranges;  // start, length
+    struct TRange {
+        size_t start, length, bytes = 0, at = 0;
+    };
+    std::vector<TRange> ranges;
     for (size_t at = 0; at < length;) {
         size_t end = std::min(length, at + kPieceUnits);
         if (end < length && units[end - 1] >= 0xD800 && units[end - 1] <= 0xDBFF) ++end;
-        ranges.emplace_back(at, end - at);
+        ranges.push_back(TRange{at, end - at});
         at = end;
     }
-    std::vector<AnsiString> parts(ranges.size());
-    {
-        TWorkerPool pool(std::min(threads, static_cast<int>(ranges.size())));
-        for (size_t i = 0; i < ranges.size(); ++i)
-            pool.Post([&, i] { parts[i] = WideToAnsi(units + ranges[i].first, ranges[i].second); });
-        pool.WaitAll();
-    }
+    TWorkerPool pool(std::min(threads, static_cast<int>(ranges.size())));
+    for (TRange& r : ranges)
+        pool.Post([&r, units] { r.bytes = WideToAnsiInto(units + r.start, r.length, nullptr, 0); });
+    pool.WaitAll();
     size_t total = 0;
-    for (const AnsiString& part : parts) total += part.size();
-    AnsiString text;
-    text.reserve(total);
-    for (AnsiString& part : parts) {
-        text += part;
-        AnsiString().swap(part);
+    for (TRange& r : ranges) {
+        r.at = total;
+        total += r.bytes;
     }
+    AnsiString text(total, '\0');
+    char* const dest = &text[0];
+    for (TRange& r : ranges)
+        pool.Post([&r, units, dest] {
+            if (WideToAnsiInto(units + r.start, r.length, dest + r.at, r.bytes) != r.bytes)
+                throw std::logic_error("code-page conversion gave another length");
+        });
+    pool.WaitAll();
     return text;
 }
 

@@ -274,6 +274,12 @@ AnsiString WideToAnsi(const char16_t* units, size_t length) {
     return a;
 }
 
+size_t WideToAnsiInto(const char16_t* units, size_t length, char* dest, size_t capacity) {
+    const size_t bytes = EncodeGbk<false>(units, length, nullptr);
+    if (dest && bytes <= capacity) EncodeGbk<true>(units, length, dest);
+    return bytes;
+}
+
 AnsiString WideToAnsi(const WideString& s) {
     return WideToAnsi(s.data(), s.size());
 }

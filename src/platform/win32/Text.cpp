@@ -60,6 +60,17 @@ AnsiString WideToAnsi(const char16_t* units, size_t length) {
     return WideToMultiByte(CP_ACP, units, length);
 }
 
+size_t WideToAnsiInto(const char16_t* units, size_t length, char* dest, size_t capacity) {
+    if (length == 0) return 0;
+    const int inLen = ClampedLength(length);
+    const wchar_t* in = reinterpret_cast<const wchar_t*>(units);
+    const int n = WideCharToMultiByte(CP_ACP, 0, in, inLen, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return 0;
+    if (dest && static_cast<size_t>(n) <= capacity)
+        WideCharToMultiByte(CP_ACP, 0, in, inLen, dest, n, nullptr, nullptr);
+    return static_cast<size_t>(n);
+}
+
 size_t AnsiToWideInto(const char* text, size_t length, char16_t* dest, size_t capacity) {
     if (length == 0) return 0;
     const int inLen = ClampedLength(length);
