@@ -37,12 +37,12 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "engine/EngineInternal.h"
 #include "engine/EngineTexts.h"
 #include "platform/Platform.h"
+#include "util/ParallelText.h"
 #include "util/Workers.h"
 #include "util/XmlUtil.h"
 #include "util/util.h"
@@ -288,49 +288,12 @@ class TPieceJobs {
     std::optional<TWorkerPool> pool_;
 };
 
-// The request's text in the system code page. A long one is converted in
-// pieces side by side, counted first and then written into place; no piece
-// ends between the two units of a surrogate pair, so the pieces give what the
-// whole gives.
-AnsiString RequestText(BSTR request, int threads) {
-    constexpr size_t kPieceUnits = 1024 * 1024;
-    const size_t length = request ? SysStringLen(request) : 0;
-    if (threads <= 1 || length < 2 * kPieceUnits) return BstrToAnsi(request);
-    const char16_t* units = reinterpret_cast<const char16_t*>(request);
-    struct TRange {
-        size_t start, length, bytes = 0, at = 0;
-    };
-    std::vector<TRange> ranges;
-    for (size_t at = 0; at < length;) {
-        size_t end = std::min(length, at + kPieceUnits);
-        if (end < length && units[end - 1] >= 0xD800 && units[end - 1] <= 0xDBFF) ++end;
-        ranges.push_back(TRange{at, end - at});
-        at = end;
-    }
-    TWorkerPool pool(std::min(threads, static_cast<int>(ranges.size())));
-    for (TRange& r : ranges)
-        pool.Post([&r, units] { r.bytes = WideToAnsiInto(units + r.start, r.length, nullptr, 0); });
-    pool.WaitAll();
-    size_t total = 0;
-    for (TRange& r : ranges) {
-        r.at = total;
-        total += r.bytes;
-    }
-    AnsiString text(total, '\0');
-    char* const dest = &text[0];
-    for (TRange& r : ranges)
-        pool.Post([&r, units, dest] {
-            if (WideToAnsiInto(units + r.start, r.length, dest + r.at, r.bytes) != r.bytes)
-                throw std::logic_error("code-page conversion gave another length");
-        });
-    pool.WaitAll();
-    return text;
-}
-
 }  // namespace
 
 void TSender::ReadRequest(BSTR request, TData& req) {
-    req.Text = RequestText(request, Threads());
+    // A long request converts in pieces side by side.
+    req.Text = WideToAnsiParallel(reinterpret_cast<const char16_t*>(request),
+                                  request ? SysStringLen(request) : 0, Threads());
     req.Sender = Element(req.Text, "SENDER");
     const AnsiString senderDir = Config_.SendFilePath + req.Sender;
     // Empty is allowed here: it is refused below when the request has a body.

@@ -16,6 +16,7 @@
 #include "invokers/ComponentInvoker.h"
 #include "invokers/OleError.h"
 #include "platform/Com.h"
+#include "zip/CompressUtil.h"
 #include "platform/Platform.h"
 #include "util/util.h"
 
@@ -189,7 +190,8 @@ int ComHostCommand(const std::string& command, const TArgs& args) {
         return ok ? 0 : 1;
     }
 
-    TBstr request(ReadHostText(o.request)), reply, status;
+    const int threads = ZipThreads(o.threads);
+    TBstr request(ReadHostText(o.request, threads)), reply, status;
     SHORT progress = 0;
     if (Failed("Send",
                sender.Send(request.Get(), *reply.Receive(), progress, *status.InOut(),
@@ -200,9 +202,9 @@ int ComHostCommand(const std::string& command, const TArgs& args) {
     Err(Format("%3d%% ", progress) + status.ToAnsi() + "\n");
     if (ok) {
         if (!o.reply.empty())
-            SaveFileText(reply.ToAnsi(), o.reply);
+            SaveFileText(ReplyText(reply, threads), o.reply);
         else
-            Out(reply.ToAnsi() + "\n");
+            Out(ReplyText(reply, threads) + "\n");
     }
     Out(message.ToAnsi() + "\n");
     return ok ? 0 : 1;

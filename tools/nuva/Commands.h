@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Com.h"
 #include "platform/Errors.h"
 #include "zip/codec/CodecIO.h"
 
@@ -63,8 +64,12 @@ bool ParseThreads(const std::string& text, int& threads);
 
 // A configuration or request file's text as a host passes it: the system
 // code page, or UTF-8 when it starts with a byte-order mark or its XML
-// declaration says encoding="UTF-8".
-WideString ReadHostText(const AnsiString& path);
+// declaration says encoding="UTF-8". A long text in the system code page
+// converts on `threads` threads.
+WideString ReadHostText(const AnsiString& path, int threads = 1);
+// A reply PDU in the system code page, as the PDU's declaration says; a long
+// one converts on `threads` threads.
+AnsiString ReplyText(const TBstr& reply, int threads);
 
 // Writes system code page text to stdout / stderr, converted for the terminal.
 void Out(const std::string& ansiText);

@@ -14,6 +14,7 @@
 #include "engine/Main.h"
 #include "platform/Com.h"
 #include "platform/Platform.h"
+#include "util/ParallelText.h"
 #include "util/util.h"
 #include "zip/CompressUtil.h"
 
@@ -124,7 +125,7 @@ bool RunInit(TSender& engine, const TTransactionOptions& o, bool printOnSuccess,
 
 }  // namespace
 
-WideString ReadHostText(const AnsiString& path) {
+WideString ReadHostText(const AnsiString& path, int threads) {
     const std::string bytes = LoadFileText(path);
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
     const size_t end = bytes.compare(0, 5, "<?xml") == 0 ? bytes.find("?>") : std::string::npos;
@@ -133,7 +134,12 @@ WideString ReadHostText(const AnsiString& path) {
         for (const char* utf8 : {"\"utf-8\"", "'utf-8'", "\"utf8\"", "'utf8'"})
             if (declaration.find(utf8) != std::string::npos) return Utf8ToWide(bytes);
     }
-    return AnsiToWide(bytes);
+    return AnsiToWideParallel(bytes.data(), bytes.size(), threads);
+}
+
+AnsiString ReplyText(const TBstr& reply, int threads) {
+    return WideToAnsiParallel(reinterpret_cast<const char16_t*>(reply.Get()), reply.Length(),
+                              threads);
 }
 
 int InitCommand(const TArgs& args) {
@@ -173,7 +179,8 @@ int SendCommand(const TArgs& args) {
     if (!RunInit(engine, o, false, exitCode)) return exitCode;
     engine.SetThreads(o.threads);
 
-    TBstr request(ReadHostText(o.request)), reply, status, message;
+    const int threads = ZipThreads(o.threads);
+    TBstr request(ReadHostText(o.request, threads)), reply, status, message;
     SHORT progress = 0;
     VARIANT_BOOL ok = VARIANT_FALSE;
     HRESULT hr;
@@ -191,9 +198,9 @@ int SendCommand(const TArgs& args) {
     if (ok) {
         // The reply PDU declares GBK: written in it, or shown on the terminal.
         if (!o.reply.empty())
-            SaveFileText(reply.ToAnsi(), o.reply);
+            SaveFileText(ReplyText(reply, threads), o.reply);
         else
-            Out(reply.ToAnsi() + "\n");
+            Out(ReplyText(reply, threads) + "\n");
     }
     Out(message.ToAnsi() + "\n");
     return ok ? 0 : 1;

@@ -1,0 +1,18 @@
+// Code-page conversions of long texts in pieces side by side on a few
+// threads (a TWorkerPool inside the call). Each gives exactly what the
+// platform's whole-text conversion gives: pieces end only where a character
+// ends. Short texts, or one thread, convert in one call on the caller.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/Platform.h"
+
+namespace nuva {
+
+// WideToAnsi of `length` UTF-16 units.
+AnsiString WideToAnsiParallel(const char16_t* units, size_t length, int threads);
+// AnsiToWide of `length` bytes in the system code page.
+WideString AnsiToWideParallel(const char* text, size_t length, int threads);
+
+}  // namespace nuva
