@@ -27,9 +27,10 @@
 // the system code page; item values go to their work files, and come back
 // from the reply's files into `Reply`, a piece (256 KiB) at a time.
 //
-// Threads: one call at a time. Send packs the items on a few worker threads
-// of its own (TConfig::Threads); they start and end inside the call, touch
-// files and the compressor only, and every component call, progress step and
+// Threads: one call at a time. Send packs and unpacks the items, and converts
+// long texts between the code page and UTF-16, on a few worker threads of its
+// own (TConfig::Threads); they start and end inside the call, touch files,
+// buffers and the codec only, and every component call, progress step and
 // write to the host's variables stays on the calling thread. A call that arrives while another runs on the
 // same engine (from another thread, or re-entering through the message pump
 // that the archive code runs) is refused at once with Result false; it never
@@ -56,9 +57,9 @@ struct TConfig {
     AnsiString CAComponent;       // the CA component's DLL, as written
     AnsiString NetworkConfig;     // the declaration + the whole NETWORK element
     AnsiString CAConfig;          // the declaration + the whole CA element
-    // THREADS: how many files are compressed side by side when the items are
-    // packed (1: one at a time); 0 when absent, empty or not a number: the
-    // hardware threads, at most 8.
+    // THREADS: how many threads a Send uses to pack and unpack the items and
+    // convert long texts (1: all on the calling thread); 0 when absent, empty
+    // or not a number: the hardware threads, at most 8.
     int Threads = 0;
 };
 
