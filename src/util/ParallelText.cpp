@@ -20,9 +20,10 @@ struct TRange {
 };
 
 // Counts every range's conversion on the pool, then writes each into place
-// in a string of the total size.
-template <typename TOut, typename TConvert>
-TOut ConvertRanges(std::vector<TRange>& ranges, int threads, TConvert convert) {
+// in the buffer `allocate(total)` returns.
+template <typename TChar, typename TConvert, typename TAllocate>
+void ConvertRanges(std::vector<TRange>& ranges, int threads, TConvert convert,
+                   TAllocate allocate) {
     TWorkerPool pool(std::min(threads, static_cast<int>(ranges.size())));
     for (TRange& r : ranges) pool.Post([&r, &convert] { r.size = convert(r, nullptr, 0); });
     pool.WaitAll();
@@ -31,15 +32,32 @@ TOut ConvertRanges(std::vector<TRange>& ranges, int threads, TConvert convert) {
         r.at = total;
         total += r.size;
     }
-    TOut out(total, typename TOut::value_type());
-    auto* const dest = &out[0];
+    TChar* const dest = allocate(total);
     for (TRange& r : ranges)
         pool.Post([&r, &convert, dest] {
             if (convert(r, dest + r.at, r.size) != r.size)
                 throw std::logic_error("a conversion gave another length");
         });
     pool.WaitAll();
-    return out;
+}
+
+// The code page's ranges of `text`: about kPiece bytes, each through a byte
+// below 0x40, which no double-byte character holds; a stretch without one
+// stays whole.
+std::vector<TRange> AnsiRanges(const char* text, size_t length) {
+    std::vector<TRange> ranges;
+    for (size_t at = 0; at < length;) {
+        size_t end = std::min(length, at + kPiece);
+        while (end < length && end > at && static_cast<unsigned char>(text[end - 1]) >= 0x40) --end;
+        if (end == at) end = length;
+        ranges.push_back(TRange{at, end - at});
+        at = end;
+    }
+    return ranges;
+}
+
+size_t AnsiRangeToWide(const char* text, const TRange& r, char16_t* dest, size_t capacity) {
+    return AnsiToWideInto(text + r.start, r.length, dest, capacity);
 }
 
 }  // namespace
@@ -54,26 +72,44 @@ AnsiString WideToAnsiParallel(const char16_t* units, size_t length, int threads)
         ranges.push_back(TRange{at, end - at});
         at = end;
     }
-    return ConvertRanges<AnsiString>(ranges, threads, [units](const TRange& r, char* dest, size_t capacity) {
-        return WideToAnsiInto(units + r.start, r.length, dest, capacity);
-    });
+    AnsiString out;
+    ConvertRanges<char>(
+        ranges, threads,
+        [units](const TRange& r, char* dest, size_t capacity) {
+            return WideToAnsiInto(units + r.start, r.length, dest, capacity);
+        },
+        [&out](size_t total) {
+            out.assign(total, '\0');
+            return &out[0];
+        });
+    return out;
 }
 
 WideString AnsiToWideParallel(const char* text, size_t length, int threads) {
     if (threads <= 1 || length < 2 * kPiece) return AnsiToWide(AnsiString(text, length));
-    std::vector<TRange> ranges;
-    for (size_t at = 0; at < length;) {
-        size_t end = std::min(length, at + kPiece);
-        // Through a byte below 0x40, which no double-byte character holds;
-        // a text without one stays whole.
-        while (end < length && end > at && static_cast<unsigned char>(text[end - 1]) >= 0x40) --end;
-        if (end == at) end = length;
-        ranges.push_back(TRange{at, end - at});
-        at = end;
-    }
-    return ConvertRanges<WideString>(ranges, threads, [text](const TRange& r, char16_t* dest, size_t capacity) {
-        return AnsiToWideInto(text + r.start, r.length, dest, capacity);
-    });
+    std::vector<TRange> ranges = AnsiRanges(text, length);
+    WideString out;
+    ConvertRanges<char16_t>(
+        ranges, threads,
+        [text](const TRange& r, char16_t* dest, size_t capacity) {
+            return AnsiRangeToWide(text, r, dest, capacity);
+        },
+        [&out](size_t total) {
+            out.assign(total, u'\0');
+            return &out[0];
+        });
+    return out;
+}
+
+void AnsiToWideParallel(const char* text, size_t length, int threads,
+                        const std::function<char16_t*(size_t units)>& allocate) {
+    std::vector<TRange> ranges = AnsiRanges(text, length);
+    ConvertRanges<char16_t>(
+        ranges, threads < 1 ? 1 : threads,
+        [text](const TRange& r, char16_t* dest, size_t capacity) {
+            return AnsiRangeToWide(text, r, dest, capacity);
+        },
+        allocate);
 }
 
 }  // namespace nuva

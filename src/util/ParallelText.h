@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "platform/Platform.h"
 
@@ -14,5 +15,9 @@ namespace nuva {
 AnsiString WideToAnsiParallel(const char16_t* units, size_t length, int threads);
 // AnsiToWide of `length` bytes in the system code page.
 WideString AnsiToWideParallel(const char* text, size_t length, int threads);
+// The same into the buffer of `units` UTF-16 units that `allocate` gives (a
+// BSTR, say, with no WideString between).
+void AnsiToWideParallel(const char* text, size_t length, int threads,
+                        const std::function<char16_t*(size_t units)>& allocate);
 
 }  // namespace nuva

@@ -191,7 +191,7 @@ int ComHostCommand(const std::string& command, const TArgs& args) {
     }
 
     const int threads = ZipThreads(o.threads);
-    TBstr request(ReadHostText(o.request, threads)), reply, status;
+    TBstr request = ReadHostBstr(o.request, threads), reply, status;
     SHORT progress = 0;
     if (Failed("Send",
                sender.Send(request.Get(), *reply.Receive(), progress, *status.InOut(),

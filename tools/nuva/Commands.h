@@ -67,6 +67,8 @@ bool ParseThreads(const std::string& text, int& threads);
 // declaration says encoding="UTF-8". A long text in the system code page
 // converts on `threads` threads.
 WideString ReadHostText(const AnsiString& path, int threads = 1);
+// The same straight into a BSTR.
+TBstr ReadHostBstr(const AnsiString& path, int threads);
 // A reply PDU in the system code page, as the PDU's declaration says; a long
 // one converts on `threads` threads.
 AnsiString ReplyText(const TBstr& reply, int threads);

@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <new>
 #include <mutex>
 #include <thread>
 
@@ -125,16 +127,45 @@ bool RunInit(TSender& engine, const TTransactionOptions& o, bool printOnSuccess,
 
 }  // namespace
 
+namespace {
+
+// Whether a host text is UTF-8 (a byte-order mark, which `skip` then
+// covers, or the XML declaration's encoding), else the system code page.
+bool IsUtf8HostText(const std::string& bytes, size_t& skip) {
+    skip = 0;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        skip = 3;
+        return true;
+    }
+    const size_t end = bytes.compare(0, 5, "<?xml") == 0 ? bytes.find("?>") : std::string::npos;
+    if (end == std::string::npos) return false;
+    const std::string declaration = AnsiLowerCaseAscii(bytes.substr(0, end));
+    for (const char* utf8 : {"\"utf-8\"", "'utf-8'", "\"utf8\"", "'utf8'"})
+        if (declaration.find(utf8) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
 WideString ReadHostText(const AnsiString& path, int threads) {
     const std::string bytes = LoadFileText(path);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
-    const size_t end = bytes.compare(0, 5, "<?xml") == 0 ? bytes.find("?>") : std::string::npos;
-    if (end != std::string::npos) {
-        std::string declaration = AnsiLowerCaseAscii(bytes.substr(0, end));
-        for (const char* utf8 : {"\"utf-8\"", "'utf-8'", "\"utf8\"", "'utf8'"})
-            if (declaration.find(utf8) != std::string::npos) return Utf8ToWide(bytes);
-    }
+    size_t skip;
+    if (IsUtf8HostText(bytes, skip)) return Utf8ToWide(bytes.substr(skip));
     return AnsiToWideParallel(bytes.data(), bytes.size(), threads);
+}
+
+TBstr ReadHostBstr(const AnsiString& path, int threads) {
+    const std::string bytes = LoadFileText(path);
+    size_t skip;
+    if (IsUtf8HostText(bytes, skip)) return TBstr(Utf8ToWide(bytes.substr(skip)));
+    TBstr text;
+    AnsiToWideParallel(bytes.data(), bytes.size(), threads, [&text](size_t units) {
+        if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
+        text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
+        if (!text.Get()) throw std::bad_alloc();
+        return reinterpret_cast<char16_t*>(text.Get());
+    });
+    return text;
 }
 
 AnsiString ReplyText(const TBstr& reply, int threads) {
@@ -180,7 +211,7 @@ int SendCommand(const TArgs& args) {
     engine.SetThreads(o.threads);
 
     const int threads = ZipThreads(o.threads);
-    TBstr request(ReadHostText(o.request, threads)), reply, status, message;
+    TBstr request = ReadHostBstr(o.request, threads), reply, status, message;
     SHORT progress = 0;
     VARIANT_BOOL ok = VARIANT_FALSE;
     HRESULT hr;
