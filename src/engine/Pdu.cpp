@@ -245,21 +245,32 @@ size_t PieceUnits(std::string_view piece, bool escape) {
            (escape ? XmlEscapeGrowth(piece) : 0);
 }
 
-// Converts one piece, escaped when `escape`, into `dest`, which holds exactly
-// the `units` the counting reading found; a piece that gives another number
-// is a file that changed between the readings.
-void ConvertPiece(std::string_view piece, bool escape, char16_t* dest, size_t units) {
+// Converts one piece, escaped when `escape` (through `scratch`), into
+// `dest`, where the counting reading found `units`; `capacity` units are
+// writable there. A piece that gives another number is a file that changed
+// between the readings.
+void ConvertPiece(std::string_view piece, bool escape, char16_t* dest, size_t units,
+                  size_t capacity, AnsiString& scratch) {
+    if (escape) {
+        scratch.clear();
+        AppendXmlEscaped(scratch, piece);
+        piece = scratch;
+    }
+    if (AnsiToWideInto(piece.data(), piece.size(), dest, capacity) != units) throw EReadError();
+}
+
+// The same on a worker, which may write only its piece's `units`: through a
+// buffer of its own, with room for a unit per byte so that it converts once.
+void ConvertPieceApart(std::string_view piece, bool escape, char16_t* dest, size_t units) {
     AnsiString escaped;
     if (escape) {
         AppendXmlEscaped(escaped, piece);
         piece = escaped;
     }
-    // A byte gives at most one unit: room for as many units as bytes lets
-    // the conversion run once.
     std::unique_ptr<char16_t[]> wide(new char16_t[piece.size()]);
-    const size_t n = AnsiToWideInto(piece.data(), piece.size(), wide.get(), piece.size());
-    if (n != units) throw EReadError();
-    std::copy(wide.get(), wide.get() + n, dest);
+    if (AnsiToWideInto(piece.data(), piece.size(), wide.get(), piece.size()) != units)
+        throw EReadError();
+    std::copy(wide.get(), wide.get() + units, dest);
 }
 
 // Runs large pieces' work on a few workers, at most `window` pieces ahead of
@@ -352,6 +363,7 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
     // A file that changed between the two readings raises EReadError in the
     // second: a piece more, or a piece whose units differ.
     size_t piece = 0, written = 0;
+    AnsiString scratch;
     {
         TPieceJobs jobs(Threads());
         EmitReplyText<false>(
@@ -360,13 +372,16 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
                 if (piece == pieceUnits.size()) throw EReadError();
                 const size_t units = pieceUnits[piece++];
                 char16_t* const at = dest + written;
-                written += units;
+                // The calling thread converts straight into the string: the
+                // pieces after this one are not handed out yet, so the rest
+                // of the string is its to write.
                 if (!jobs.Parallel(bytes))
-                    ConvertPiece(bytes, escape, at, units);
+                    ConvertPiece(bytes, escape, at, units, total - written, scratch);
                 else
                     jobs.Post(bytes, [at, units, escape](std::string_view owned) {
-                        ConvertPiece(owned, escape, at, units);
+                        ConvertPieceApart(owned, escape, at, units);
                     });
+                written += units;
             },
             values);
         jobs.Finish();

@@ -24,7 +24,7 @@ struct TRange {
 template <typename TChar, typename TConvert, typename TAllocate>
 void ConvertRanges(std::vector<TRange>& ranges, int threads, TConvert convert,
                    TAllocate allocate) {
-    TWorkerPool pool(std::min(threads, static_cast<int>(ranges.size())));
+    TWorkerPool pool(std::clamp(threads, 1, std::max(1, static_cast<int>(ranges.size()))));
     for (TRange& r : ranges) pool.Post([&r, &convert] { r.size = convert(r, nullptr, 0); });
     pool.WaitAll();
     size_t total = 0;
@@ -56,9 +56,6 @@ std::vector<TRange> AnsiRanges(const char* text, size_t length) {
     return ranges;
 }
 
-size_t AnsiRangeToWide(const char* text, const TRange& r, char16_t* dest, size_t capacity) {
-    return AnsiToWideInto(text + r.start, r.length, dest, capacity);
-}
 
 }  // namespace
 
@@ -85,29 +82,13 @@ AnsiString WideToAnsiParallel(const char16_t* units, size_t length, int threads)
     return out;
 }
 
-WideString AnsiToWideParallel(const char* text, size_t length, int threads) {
-    if (threads <= 1 || length < 2 * kPiece) return AnsiToWide(AnsiString(text, length));
-    std::vector<TRange> ranges = AnsiRanges(text, length);
-    WideString out;
-    ConvertRanges<char16_t>(
-        ranges, threads,
-        [text](const TRange& r, char16_t* dest, size_t capacity) {
-            return AnsiRangeToWide(text, r, dest, capacity);
-        },
-        [&out](size_t total) {
-            out.assign(total, u'\0');
-            return &out[0];
-        });
-    return out;
-}
-
 void AnsiToWideParallel(const char* text, size_t length, int threads,
                         const std::function<char16_t*(size_t units)>& allocate) {
     std::vector<TRange> ranges = AnsiRanges(text, length);
     ConvertRanges<char16_t>(
-        ranges, threads < 1 ? 1 : threads,
+        ranges, length < 2 * kPiece ? 1 : threads,
         [text](const TRange& r, char16_t* dest, size_t capacity) {
-            return AnsiRangeToWide(text, r, dest, capacity);
+            return AnsiToWideInto(text + r.start, r.length, dest, capacity);
         },
         allocate);
 }

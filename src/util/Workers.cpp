@@ -29,10 +29,9 @@ size_t TWorkerPool::Post(std::function<void()> job) {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.emplace_back();
         jobs_.back().run = std::move(job);
-        ++posted_;
     }
     if (!workers_.empty()) wake_.notify_one();
-    return posted_ - 1;
+    return first_ + jobs_.size() - 1;
 }
 
 void TWorkerPool::Run(std::unique_lock<std::mutex>& lock, size_t ticket) {
@@ -54,15 +53,21 @@ void TWorkerPool::Run(std::unique_lock<std::mutex>& lock, size_t ticket) {
     job.state = TState::Done;
 }
 
+bool TWorkerPool::TakeQueued(size_t& ticket) {
+    // Jobs another thread took are passed by.
+    if (next_ < first_) next_ = first_;
+    while (next_ < first_ + jobs_.size() && jobs_[next_ - first_].state != TState::Queued) ++next_;
+    if (next_ == first_ + jobs_.size()) return false;
+    ticket = next_++;
+    return true;
+}
+
 void TWorkerPool::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        // Jobs the caller took over are passed by.
-        while (next_ < first_ + jobs_.size() && jobs_[next_ - first_].state != TState::Queued)
-            ++next_;
         if (stop_) return;
-        if (next_ < first_ + jobs_.size()) {
-            const size_t ticket = next_++;
+        size_t ticket;
+        if (TakeQueued(ticket)) {
             Run(lock, ticket);
             done_.notify_all();
             continue;
@@ -78,20 +83,15 @@ void TWorkerPool::Wait(size_t ticket) {
     // While a worker runs it, the waiting thread takes the next queued jobs
     // rather than sleep.
     while (jobs_.front().state != TState::Done) {
-        while (next_ < first_ + jobs_.size() && jobs_[next_ - first_].state != TState::Queued)
-            ++next_;
-        if (next_ < first_ + jobs_.size()) {
-            const size_t other = next_++;
+        size_t other;
+        if (TakeQueued(other))
             Run(lock, other);
-            continue;
-        }
-        done_.wait(lock);
+        else
+            done_.wait(lock);
     }
     std::exception_ptr error = std::move(jobs_.front().error);
     jobs_.pop_front();
     ++first_;
-    ++waited_;
-    if (next_ < first_) next_ = first_;
     lock.unlock();
     if (error) std::rethrow_exception(error);
 }

@@ -40,12 +40,12 @@ class TWorkerPool {
     // are waited for in posting order, each once.
     void Wait(size_t ticket);
     // Jobs posted and not yet waited for.
-    size_t Pending() const { return posted_ - waited_; }
+    size_t Pending() const { return jobs_.size(); }
     // Waits for every job posted; raises what the first of them by ticket
     // raised, after all have ended.
     void WaitAll();
     // The ticket Wait takes next.
-    size_t Oldest() const { return waited_; }
+    size_t Oldest() const { return first_; }
 
   private:
     enum class TState { Queued, Running, Done };
@@ -56,6 +56,8 @@ class TWorkerPool {
     };
 
     void Work();
+    // Takes the oldest job nobody started, under the lock.
+    bool TakeQueued(size_t& ticket);
     // Runs the ticket's job (taken by this thread) with the lock released;
     // jobs_ keeps every job from the oldest one not waited for.
     void Run(std::unique_lock<std::mutex>& lock, size_t ticket);
@@ -63,11 +65,11 @@ class TWorkerPool {
     std::mutex mutex_;
     std::condition_variable wake_;  // workers: a job queued, or the end
     std::condition_variable done_;  // the caller: a job ended
+    // Grown and shrunk (under the lock) by the calling thread only, which
+    // therefore reads the size and first_ without it.
     std::deque<TJob> jobs_;         // tickets first_ ... first_ + size - 1
     size_t first_ = 0;              // the ticket of jobs_.front()
     size_t next_ = 0;               // the next ticket a worker takes
-    size_t posted_ = 0;
-    size_t waited_ = 0;
     bool stop_ = false;
     std::vector<std::thread> workers_;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
+#include "FaultSweep.h"
 #include "engine/EngineTexts.h"
 
 namespace nuva {
@@ -108,6 +109,50 @@ TEST_F(TSendWorkers, LongRequestConvertsAsOneText) {
     }
     EXPECT_TRUE(texts[0] == WideToAnsi(pdu));
     EXPECT_TRUE(texts[1] == texts[0]) << "three workers converted otherwise";
+}
+
+// The reply PDU read from its files with the large pieces on the workers:
+// every open and read of either reading failing in turn ends in an error,
+// never in a reply; without a fault the reply is the one-thread reply.
+TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
+    if (!test::FaultInjectionBuilt()) GTEST_SKIP() << test::kNoFaultInjection;
+    TData rep;
+    rep.Sender = "S";
+    rep.Files = std::make_unique<TStringList>();
+    const std::pair<const char*, size_t> files[] = {{"big.xml", 700 * 1024}, {"small", 40}};
+    for (const auto& [name, size] : files) {
+        const AnsiString path = temp_ / name;
+        test::WriteAll(path, Text(size, static_cast<uint32_t>(size)));
+        rep.Files->Add(path);
+    }
+    engine_.SetThreads(1);
+    const WideString one = engine_.BuildReplyPdu(rep);
+    for (int threads : {1, 3}) {
+        engine_.SetThreads(threads);
+        WideString got;
+        bool raised = false;
+        const int64_t swept = test::SweepFaults(
+            "BuildReply", TFaultError::IoError,
+            [&] {
+                got.clear();
+                raised = false;
+                try {
+                    got = engine_.BuildReplyPdu(rep);
+                } catch (const Exception&) {
+                    raised = true;
+                }
+            },
+            [&](const test::TFaultRun& run) {
+                if (*run.failedOp) {
+                    EXPECT_TRUE(raised) << threads << " threads, fault at " << run.failAt << " ("
+                                        << run.failedOp << ") gave a reply";
+                } else {
+                    EXPECT_FALSE(raised) << threads << " threads";
+                    EXPECT_TRUE(got == one) << threads << " threads: the reply differs";
+                }
+            });
+        EXPECT_GE(swept, 6) << threads << " threads";  // two opens and several reads each reading
+    }
 }
 
 // The THREADS setting: a count within 1..8, anything else the default.

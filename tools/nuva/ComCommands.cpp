@@ -174,7 +174,7 @@ int ComHostCommand(const std::string& command, const TArgs& args) {
     TComSender sender(o.late);
     if (!sender.Create()) return 2;
 
-    TBstr config(ReadHostText(o.config)), message;
+    TBstr config = ReadHostBstr(o.config, 1), message;
     VARIANT_BOOL ok = VARIANT_FALSE;
     if (Failed("Init", sender.Init(config.Get(), *message.Receive(), ok), sender)) return 2;
     if (!ok || message.Length() > 0) Out(message.ToAnsi() + "\n");

@@ -65,9 +65,7 @@ bool ParseThreads(const std::string& text, int& threads);
 // A configuration or request file's text as a host passes it: the system
 // code page, or UTF-8 when it starts with a byte-order mark or its XML
 // declaration says encoding="UTF-8". A long text in the system code page
-// converts on `threads` threads.
-WideString ReadHostText(const AnsiString& path, int threads = 1);
-// The same straight into a BSTR.
+// converts on `threads` threads, straight into the BSTR.
 TBstr ReadHostBstr(const AnsiString& path, int threads);
 // A reply PDU in the system code page, as the PDU's declaration says; a long
 // one converts on `threads` threads.

@@ -113,7 +113,7 @@ class TProgressView {
 // engine refused or failed (the exit code is then in `exitCode`).
 bool RunInit(TSender& engine, const TTransactionOptions& o, bool printOnSuccess, int& exitCode) {
     if (!o.home.empty()) SetExeDirectoryOverride(o.home);
-    TBstr config(ReadHostText(o.config)), message;
+    TBstr config = ReadHostBstr(o.config, 1), message;
     VARIANT_BOOL ok = VARIANT_FALSE;
     if (FAILED(engine.Init(config.Get(), *message.InOut(), ok))) {
         Err("nuva: Init failed unexpectedly\n");
@@ -146,13 +146,6 @@ bool IsUtf8HostText(const std::string& bytes, size_t& skip) {
 }
 
 }  // namespace
-
-WideString ReadHostText(const AnsiString& path, int threads) {
-    const std::string bytes = LoadFileText(path);
-    size_t skip;
-    if (IsUtf8HostText(bytes, skip)) return Utf8ToWide(bytes.substr(skip));
-    return AnsiToWideParallel(bytes.data(), bytes.size(), threads);
-}
 
 TBstr ReadHostBstr(const AnsiString& path, int threads) {
     const std::string bytes = LoadFileText(path);
