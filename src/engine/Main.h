@@ -46,6 +46,7 @@
 #include "platform/Com.h"
 #include "platform/Errors.h"
 #include "util/StringList.h"
+#include "zip/PackAhead.h"
 
 namespace nuva {
 
@@ -77,6 +78,9 @@ struct TData {
     bool IsCrypt = false;
     AnsiString Date;    // yyyymmdd
     AnsiString Header;  // the 64-column transport header
+    // Request: large items compressed on workers while their files are
+    // written, from `Text` (declared after it: its jobs end first).
+    std::unique_ptr<TPackAhead> Ahead;
 };
 
 // A native host's view of Send's own steps: called after the engine wrote

@@ -46,6 +46,7 @@
 #include "util/Workers.h"
 #include "util/XmlUtil.h"
 #include "util/util.h"
+#include "zip/CompressUtil.h"
 
 namespace nuva {
 
@@ -92,26 +93,40 @@ void AppendTagged(AnsiString& out, const char* name, std::string_view text) {
 // large value is never held whole beside the PDU itself.
 constexpr size_t kValuePiece = 256 * 1024;  // bytes
 
-// Writes an item's VALUE, unescaped, to a new file at `path` (an empty file
-// when the item has none); a file left half written is deleted.
-void SaveValue(std::string_view item, const AnsiString& path) {
+// The next piece of an escaped value to unescape: at most kValuePiece bytes
+// and never inside an entity (an entity is at most six bytes and holds no
+// "&", so the last "&" of the piece's last five bytes starts the only one
+// that could be cut).
+size_t ValuePiece(std::string_view value) {
+    size_t cut = std::min(value.size(), kValuePiece);
+    if (cut < value.size()) {
+        const size_t amp = value.substr(cut - 5, 5).rfind('&');
+        if (amp != std::string_view::npos) cut = cut - 5 + amp;
+    }
+    return cut;
+}
+
+// An item's VALUE (escaped, as the request holds it).
+std::string_view ItemValue(std::string_view item) {
     std::string_view value;
     if (!ElementInner(item, "VALUE", value)) value = std::string_view();
+    return value;
+}
+
+// Writes an escaped value, unescaped, to a new file at `path` (an empty file
+// for an empty value); a file left half written is deleted. With `ahead`,
+// every piece written goes on to its entry there.
+void SaveValue(std::string_view value, const AnsiString& path, TPackAhead* ahead) {
+    const size_t entry = ahead ? ahead->Begin(path) : 0;
     auto file = std::make_unique<TFileStream>(path, fmCreate);
     try {
         AnsiString piece;
         while (!value.empty()) {
-            size_t cut = std::min(value.size(), kValuePiece);
-            if (cut < value.size()) {
-                // Not inside an entity: an entity is at most six bytes and
-                // holds no "&", so the last "&" of the piece's last five
-                // bytes starts the only one that could be cut.
-                const size_t amp = value.substr(cut - 5, 5).rfind('&');
-                if (amp != std::string_view::npos) cut = cut - 5 + amp;
-            }
+            const size_t cut = ValuePiece(value);
             piece.clear();
             AppendXmlUnescaped(piece, value.substr(0, cut));
             file->WriteBuffer(piece.data(), static_cast<int64_t>(piece.size()));
+            if (ahead) ahead->Add(entry, std::move(piece));
             value.remove_prefix(cut);
         }
     } catch (...) {
@@ -119,7 +134,16 @@ void SaveValue(std::string_view item, const AnsiString& path) {
         DeleteFile(path);
         throw;
     }
+    if (ahead) ahead->End(entry);
 }
+
+// Items compressed while their files are written: those with at least this
+// much escaped text (the archive's own workers take smaller ones side by
+// side), while the values so taken stay within the budget: their pieces
+// wait in memory for the compressor, and their compressed bytes for the
+// archive.
+constexpr size_t kAheadItem = 64 * 1024;           // bytes
+constexpr size_t kAheadBudget = 32 * 1024 * 1024;  // bytes of escaped text
 
 // The reply PDU is built in two readings of the value files: the first
 // counts the UTF-16 units of the whole text, the second writes them into a
@@ -314,22 +338,35 @@ void TSender::ReadRequest(BSTR request, TData& req) {
     req.TypeCode = Element(req.Text, "TYPE_CODE");
     req.Reserve = Element(req.Text, "RESERVE");
 
+    req.HasBody = ReadHasBody(req.TypeCode);
+    req.IsCompress = ReadIsCompress(req.TypeCode);
+    req.IsCrypt = ReadIsCrypt(req.TypeCode);
+
     req.Files = std::make_unique<TStringList>();
+    // With workers, large items are compressed from the text while the
+    // calling thread writes their files.
+    const int threads = Threads();
+    size_t aheadBytes = 0;
     // The items as views into the text: a large VALUE is copied only once,
     // unescaped.
     ForEachElementInner(req.Text, "CONTENT", [&](std::string_view item) {
         const AnsiString name = Element(item, "NAME");
         const AnsiString path = senderDir + PathDelim + name;
         if (!IsSafeName(name)) throw EFCreateError(path, kInvalidName);
-        SaveValue(item, path);
+        const std::string_view value = ItemValue(item);
+        TPackAhead* ahead = nullptr;
+        if (threads > 1 && req.HasBody && req.IsCompress && value.size() >= kAheadItem &&
+            aheadBytes + value.size() <= kAheadBudget) {
+            if (!req.Ahead) req.Ahead = std::make_unique<TPackAhead>(threads, kZipFilesLevel);
+            ahead = req.Ahead.get();
+            aheadBytes += value.size();
+        }
+        SaveValue(value, path, ahead);
         req.Files->Add(path);
     });
 
     req.ZipFile = Config_.SendFilePath + req.Sender + ".zip";
     req.DataFile = Config_.SendFilePath + req.Sender + ".CA";
-    req.HasBody = ReadHasBody(req.TypeCode);
-    req.IsCompress = ReadIsCompress(req.TypeCode);
-    req.IsCrypt = ReadIsCrypt(req.TypeCode);
     if (req.Sender.empty() && req.HasBody) throw EFCreateError(req.DataFile, kInvalidName);
 }
 

@@ -88,8 +88,10 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     if (req.HasBody) {
         if (req.IsCompress) {
             step(20, texts::kCompressing);
-            const int threads = Threads();
-            if (!ZipFiles(*req.Files, req.ZipFile, threads)) return fail(texts::kCompressFailed);
+            if (req.Ahead) req.Ahead->Finish();
+            if (!ZipFiles(*req.Files, req.ZipFile, Threads(), req.Ahead.get()))
+                return fail(texts::kCompressFailed);
+            req.Ahead.reset();
             step(40, texts::kCompressDone);
         } else {
             // Only the first item travels.

@@ -81,8 +81,8 @@ AnsiString WideToAnsi(const WideString& s);
 // The same over a buffer of UTF-16 units, without a WideString of its own.
 AnsiString WideToAnsi(const char16_t* units, size_t length);
 // WideToAnsi into `dest`, which holds `capacity` bytes: returns the number of
-// bytes the text takes, and writes them only when they fit (a null `dest`
-// counts them). Converting a text piece by piece gives what converting it
+// bytes the text takes, written when they fit (a null `dest` counts them;
+// when they do not fit, what `dest` holds is unspecified). Converting a text piece by piece gives what converting it
 // whole gives when no piece ends between the two units of a surrogate pair.
 size_t WideToAnsiInto(const char16_t* units, size_t length, char* dest, size_t capacity);
 // AnsiToWide into `dest`, which holds `capacity` units: returns the number of

@@ -1,6 +1,7 @@
 #include "util/ParallelText.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -19,13 +20,21 @@ struct TRange {
     size_t at = 0;    // where its conversion goes
 };
 
-// Counts every range's conversion on the pool, then writes each into place
-// in the buffer `allocate(total)` returns.
+// Converts every range on the pool into a buffer of its own with room for
+// `perInput` output units per input unit (one pass over the input), then
+// copies each into place in the buffer `allocate(total)` returns.
 template <typename TChar, typename TConvert, typename TAllocate>
-void ConvertRanges(std::vector<TRange>& ranges, int threads, TConvert convert,
+void ConvertRanges(std::vector<TRange>& ranges, int threads, size_t perInput, TConvert convert,
                    TAllocate allocate) {
     TWorkerPool pool(std::clamp(threads, 1, std::max(1, static_cast<int>(ranges.size()))));
-    for (TRange& r : ranges) pool.Post([&r, &convert] { r.size = convert(r, nullptr, 0); });
+    std::vector<std::unique_ptr<TChar[]>> parts(ranges.size());
+    for (size_t i = 0; i < ranges.size(); ++i)
+        pool.Post([&r = ranges[i], &part = parts[i], &convert, perInput] {
+            const size_t room = r.length * perInput;
+            part.reset(new TChar[room]);
+            r.size = convert(r, part.get(), room);
+            if (r.size > room) throw std::logic_error("a conversion outgrew its bound");
+        });
     pool.WaitAll();
     size_t total = 0;
     for (TRange& r : ranges) {
@@ -33,10 +42,10 @@ void ConvertRanges(std::vector<TRange>& ranges, int threads, TConvert convert,
         total += r.size;
     }
     TChar* const dest = allocate(total);
-    for (TRange& r : ranges)
-        pool.Post([&r, &convert, dest] {
-            if (convert(r, dest + r.at, r.size) != r.size)
-                throw std::logic_error("a conversion gave another length");
+    for (size_t i = 0; i < ranges.size(); ++i)
+        pool.Post([&r = ranges[i], &part = parts[i], dest] {
+            std::copy_n(part.get(), r.size, dest + r.at);
+            part.reset();
         });
     pool.WaitAll();
 }
@@ -70,8 +79,9 @@ AnsiString WideToAnsiParallel(const char16_t* units, size_t length, int threads)
         at = end;
     }
     AnsiString out;
+    // At most two bytes per unit.
     ConvertRanges<char>(
-        ranges, threads,
+        ranges, threads, 2,
         [units](const TRange& r, char* dest, size_t capacity) {
             return WideToAnsiInto(units + r.start, r.length, dest, capacity);
         },
@@ -85,8 +95,9 @@ AnsiString WideToAnsiParallel(const char16_t* units, size_t length, int threads)
 void AnsiToWideParallel(const char* text, size_t length, int threads,
                         const std::function<char16_t*(size_t units)>& allocate) {
     std::vector<TRange> ranges = AnsiRanges(text, length);
+    // At most one unit per byte.
     ConvertRanges<char16_t>(
-        ranges, length < 2 * kPiece ? 1 : threads,
+        ranges, length < 2 * kPiece ? 1 : threads, 1,
         [text](const TRange& r, char16_t* dest, size_t capacity) {
             return AnsiToWideInto(text + r.start, r.length, dest, capacity);
         },

@@ -22,7 +22,7 @@ int ZipThreads(int requested) {
 }
 
 bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed,
-                     int threads) {
+                     int threads, TPackAhead* ahead) {
     if (packed) *packed = 0;
     // The distinct stored names the list asks for.
     std::set<AnsiString> wanted;
@@ -38,14 +38,16 @@ bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int le
     writer->SetZipName(zipName);
     writer->PackLevel = level;
     writer->Threads = threads;
+    writer->Ahead = ahead;
     for (const AnsiString& line : files) writer->FilesList.Add(line);
     const int count = writer->Zip();
     if (packed) *packed = count;
     return count >= static_cast<int>(wanted.size());
 }
 
-bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads) {
-    return ZipFilesAtLevel(files, zipName, 6, nullptr, threads);
+bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads,
+              TPackAhead* ahead) {
+    return ZipFilesAtLevel(files, zipName, kZipFilesLevel, nullptr, threads, ahead);
 }
 
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,

@@ -16,6 +16,8 @@
 
 namespace nuva {
 
+class TPackAhead;
+
 // Packs the files of `files` (full paths; the list is not changed) into a
 // new archive `zipName` at level 6, each under its bare file name. A file
 // already at `zipName` is deleted first (EFCreateError `Cannot create file
@@ -27,12 +29,17 @@ namespace nuva {
 // The writer's errors pass on; no file named `zipName` remains after one.
 // `threads` above 1 compresses that many files side by side (TZipWriter's
 // `Threads`); the archive's bytes and the errors are those of one thread.
-bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads = 1);
+// `ahead`: entries made ahead for some of the files (TZipWriter's `Ahead`).
+bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads = 1,
+              TPackAhead* ahead = nullptr);
+
+// The level ZipFiles packs at.
+inline constexpr int kZipFilesLevel = 6;
 
 // As ZipFiles at compression level `level` (0 stores, 1..9); returns the
 // number of files packed through `packed` when it is not null.
 bool ZipFilesAtLevel(const TStringList& files, const AnsiString& zipName, int level, int* packed,
-                     int threads = 1);
+                     int threads = 1, TPackAhead* ahead = nullptr);
 
 // The most workers a pack uses, whatever is asked.
 inline constexpr int kMaxZipThreads = 8;

@@ -447,6 +447,8 @@ bool TZipWriter::PackFile(const AnsiString& path) {
     if (w.storedName.empty() || w.storedName.size() > kMaxNameBytes) return false;
     const AnsiString key = NameKey(w.storedName);
     if (names_.count(key) != 0) return false;  // of two equal names the first is packed
+    bool placed = false;
+    if (Ahead && PlaceAhead(path, *source, dosTime, attributes, placed)) return placed;
 
     const int64_t start = position_;
     if (start > kMaxOffset) return false;

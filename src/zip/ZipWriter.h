@@ -36,6 +36,11 @@
 // Memory: at most 2 x `Threads` entries are held, each from a source of at
 // most 4 MiB (kParallelSourceLimit); a larger file is packed by the calling
 // thread as with one thread.
+//
+// Entries made ahead (`Ahead`, see PackAhead.h): a listed file that has one
+// at the writer's level is read through once on the calling thread and the
+// entry is written when the file's length and CRC-32 match it; otherwise the
+// file is compressed as usual. The bytes written are the same either way.
 #pragma once
 
 #include <atomic>
@@ -52,6 +57,7 @@
 namespace nuva {
 
 class TDeflater;
+class TPackAhead;
 
 class TZipWriter : public TZipReader {
   public:
@@ -68,6 +74,7 @@ class TZipWriter : public TZipReader {
     bool StorePaths = false;  // true: the path without drive and leading delimiters
     AnsiString TempPath;      // directory of the temporary archive; empty: the platform's
     AnsiString RootDir;       // put in front of lines without a directory part
+    TPackAhead* Ahead = nullptr;  // entries made ahead; not owned, taken as used
 
     // Packs the listed files. Returns the number of files packed; 0 without
     // touching the disk when `ZipName` is blank.
@@ -79,6 +86,13 @@ class TZipWriter : public TZipReader {
     // The key of the duplicate-name check: the stored name with only ASCII
     // letters lower-cased.
     static AnsiString NameKey(const AnsiString& storedName);
+
+    // An entry's data from `input` to `output`: stored at level 0 (method 0,
+    // internal attributes 0, flags untouched), else deflated at `level`,
+    // which sets the method, the flags and the internal attributes.
+    static void CodeEntry(TCodecInput& input, TCodecOutput& output, int level,
+                          std::unique_ptr<TDeflater>& deflater, uint16_t& method,
+                          uint16_t& flags, uint16_t& internalAttributes);
 
   protected:
     // Creates the archive file (the new archive or the temporary one).
@@ -115,12 +129,11 @@ class TZipWriter : public TZipReader {
     static void PrepareFile(const AnsiString& path, int level, const std::atomic<bool>& stop,
                             std::unique_ptr<TDeflater>& deflater, TPacked& packed);
     bool PlacePacked(const AnsiString& path, TPacked& packed);
-    // An entry's data from `input` to `output`: stored at level 0 (method 0,
-    // internal attributes 0, flags untouched), else deflated at `level`,
-    // which sets the method, the flags and the internal attributes.
-    static void CodeEntry(TCodecInput& input, TCodecOutput& output, int level,
-                          std::unique_ptr<TDeflater>& deflater, uint16_t& method,
-                          uint16_t& flags, uint16_t& internalAttributes);
+    // Writes the entry made ahead for `path` when `source` (at its start)
+    // reads as its bytes: true, with PlacePacked's result in `placed`. False
+    // when there is none or the file changed; `source` is then at its start.
+    bool PlaceAhead(const AnsiString& path, TBufferStream& source, int32_t dosTime,
+                    int32_t attributes, bool& placed);
     int PackWithWorkers();
     void WriteArchive(const void* data, int64_t count);
     void FlushArchive();

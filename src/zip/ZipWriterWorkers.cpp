@@ -15,6 +15,7 @@
 
 #include "util/util.h"
 #include "zip/Crc32.h"
+#include "zip/PackAhead.h"
 #include "zip/ZipErrors.h"
 #include "zip/ZipWriter.h"
 #include "zip/codec/Deflate.h"
@@ -76,12 +77,7 @@ struct TZipWriter::TPacked {
     std::exception_ptr error;  // Failed: what the single-thread pass would raise
     int32_t dosTime = 0;
     int32_t attributes = 0;
-    uint32_t crc = 0;
-    int64_t sourceBytes = 0;
-    uint16_t method = kMethodStored;
-    uint16_t flags = 0;
-    uint16_t internalAttributes = 0;
-    std::string data;  // the entry's compressed (or stored) bytes
+    TPackedEntry entry;
 };
 
 // The workers of one PackWithWorkers call. They take the files in list
@@ -89,8 +85,12 @@ struct TZipWriter::TPacked {
 // (joined) when the pool goes, on every way out of the call.
 class TZipWriter::TPackPool {
   public:
-    TPackPool(const TStringList& files, int level, int threads)
-        : files_(files), level_(level), packed_(static_cast<size_t>(files.Count())) {
+    // Files marked in `ahead` are left to the calling thread.
+    TPackPool(const TStringList& files, std::vector<bool> ahead, int level, int threads)
+        : files_(files),
+          ahead_(std::move(ahead)),
+          level_(level),
+          packed_(static_cast<size_t>(files.Count())) {
         window_ = static_cast<size_t>(threads) * kEntriesPerWorker;
         try {
             for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
@@ -121,7 +121,7 @@ class TZipWriter::TPackPool {
     void Release(size_t i) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            std::string().swap(packed_[i].data);
+            std::string().swap(packed_[i].entry.data);
             written_ = i + 1;
         }
         wake_.notify_all();
@@ -141,7 +141,10 @@ class TZipWriter::TPackPool {
                 i = next_++;
             }
             TPacked result;
-            PrepareFile(files_[static_cast<int>(i)], level_, stop_, deflater, result);
+            if (ahead_[i])
+                result.state = TPacked::TState::Stream;
+            else
+                PrepareFile(files_[static_cast<int>(i)], level_, stop_, deflater, result);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 packed_[i] = std::move(result);
@@ -151,6 +154,7 @@ class TZipWriter::TPackPool {
     }
 
     const TStringList& files_;
+    const std::vector<bool> ahead_;
     const int level_;
     std::vector<TPacked> packed_;
     size_t window_ = 0;
@@ -185,14 +189,15 @@ void TZipWriter::PrepareFile(const AnsiString& path, int level, const std::atomi
             return;
         }
         TWorkerInput input(*source, stop);
-        TMemoryOutput output(packed.data);
-        CodeEntry(input, output, level, deflater, packed.method, packed.flags,
-                  packed.internalAttributes);
-        packed.crc = input.Crc();
-        packed.sourceBytes = input.Bytes();
+        TPackedEntry& entry = packed.entry;
+        TMemoryOutput output(entry.data);
+        CodeEntry(input, output, level, deflater, entry.method, entry.flags,
+                  entry.internalAttributes);
+        entry.crc = input.Crc();
+        entry.sourceBytes = input.Bytes();
         packed.state = TState::Ready;
     } catch (...) {
-        packed.data.clear();
+        packed.entry.data.clear();
         packed.error = std::current_exception();
         packed.state = TState::Failed;
     }
@@ -228,30 +233,56 @@ bool TZipWriter::PlacePacked(const AnsiString& path, TPacked& packed) {
     info.localHeaderOffset = static_cast<uint32_t>(start);
     info.diskNumberStart = 0;
     info.fileNameLength = static_cast<uint16_t>(w.storedName.size());
-    info.method = packed.method;
-    info.flags = packed.flags;
-    info.internalAttributes = packed.internalAttributes;
-    const int64_t dataBytes = static_cast<int64_t>(packed.data.size());
+    const TPackedEntry& entry = packed.entry;
+    info.method = entry.method;
+    info.flags = entry.flags;
+    info.internalAttributes = entry.internalAttributes;
+    const int64_t dataBytes = static_cast<int64_t>(entry.data.size());
     const int64_t end = start + kLocalHeaderSize + static_cast<int64_t>(w.storedName.size()) +
                         info.localExtraLength + dataBytes;
-    if (packed.sourceBytes > maxEntryBytes_ || dataBytes > maxEntryBytes_ || end > kMaxOffset)
+    if (entry.sourceBytes > maxEntryBytes_ || dataBytes > maxEntryBytes_ || end > kMaxOffset)
         return false;
-    info.crc32 = packed.crc;
+    info.crc32 = entry.crc;
     info.compressedSize = static_cast<uint32_t>(dataBytes);
-    info.uncompressedSize = static_cast<uint32_t>(packed.sourceBytes);
+    info.uncompressedSize = static_cast<uint32_t>(entry.sourceBytes);
     if (info.method != kMethodDeflated) info.method = kMethodStored;
 
     WriteLocalHeader(info, w.storedName);
     for (int64_t done = 0; done < dataBytes; done += kCopyChunk)
-        WriteArchive(packed.data.data() + done, std::min(kCopyChunk, dataBytes - done));
+        WriteArchive(entry.data.data() + done, std::min(kCopyChunk, dataBytes - done));
     names_.insert(key);
     written_.push_back(std::move(w));
     return true;
 }
 
+bool TZipWriter::PlaceAhead(const AnsiString& path, TBufferStream& source, int32_t dosTime,
+                            int32_t attributes, bool& placed) {
+    TPacked packed;
+    if (!Ahead || Ahead->Level() != PackLevel || !Ahead->Take(path, packed.entry)) return false;
+    // The file read through as PackFile reads it, for its CRC and length.
+    const std::atomic<bool> never{false};
+    TWorkerInput input(source, never);
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kFileBufferSize]);
+    while (input.Read(chunk.get(), kFileBufferSize) != 0) {
+    }
+    if (input.Bytes() != packed.entry.sourceBytes || input.Crc() != packed.entry.crc) {
+        // Changed since the entry was made: packed from the file after all.
+        if (source.Seek(0, soBeginning) != 0) throw EStreamError(msg::kSeekError);
+        return false;
+    }
+    packed.state = TPacked::TState::Ready;
+    packed.dosTime = dosTime;
+    packed.attributes = attributes;
+    placed = PlacePacked(path, packed);
+    return true;
+}
+
 int TZipWriter::PackWithWorkers() {
     const int threads = std::min(Threads, FilesList.Count());
-    TPackPool pool(FilesList, PackLevel, threads);
+    std::vector<bool> ahead;
+    for (const AnsiString& path : FilesList)
+        ahead.push_back(Ahead && Ahead->Level() == PackLevel && Ahead->Has(path));
+    TPackPool pool(FilesList, std::move(ahead), PackLevel, threads);
     int count = 0;
     if (!pool.Started()) {
         for (const AnsiString& path : FilesList)

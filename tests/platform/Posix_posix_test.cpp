@@ -68,12 +68,23 @@ TEST(PosixTest, CodePageTablesAgreeWithTheCLibrary) {
             }
         }
     }
+    // Each unit alone, and all of them in one text (with ASCII between) as
+    // the units alone give them.
+    WideString all;
+    AnsiString allExpected;
     for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
         if (unit >= 0xD800 && unit <= 0xDFFF) continue;
         const std::string in{char(unit & 0xFF), char(unit >> 8)};
         const AnsiString got = WideToAnsi(WideString(1, char16_t(unit)));
         mismatches += convert(encode, in, &ref) ? got != ref : got != "?";
+        all += char16_t(unit);
+        allExpected += got;
+        if (unit % 7 == 0) {
+            all += u'a';
+            allExpected += 'a';
+        }
     }
+    EXPECT_EQ(WideToAnsi(all), allExpected);
     iconv_close(decode);
     iconv_close(encode);
     EXPECT_EQ(mismatches, 0);

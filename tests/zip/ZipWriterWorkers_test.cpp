@@ -12,6 +12,7 @@
 
 #include "TestSupport.h"
 #include "zip/CompressUtil.h"
+#include "zip/PackAhead.h"
 #include "zip/ZipWriter.h"
 
 namespace nuva {
@@ -87,9 +88,25 @@ struct TPackResult {
     int packed = -1;
 };
 
+// `ahead`: entries made ahead from these bytes, one per item (what the
+// items' files hold, or something else).
 TPackResult Pack(const TTempDir& dir, const std::vector<TItem>& items,
-                 const std::vector<std::string>& extra, int level, int threads) {
+                 const std::vector<std::string>& extra, int level, int threads,
+                 const std::vector<std::string>* ahead = nullptr) {
+    TPackAhead made(threads, level);
     TZipWriter writer;
+    if (ahead) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            const size_t entry = made.Begin(dir / items[i].name);
+            // In uneven pieces, as a file's pieces come.
+            const std::string& bytes = (*ahead)[i];
+            for (size_t at = 0, n = 1; at < bytes.size(); at += n, n = n * 7 + 1)
+                made.Add(entry, bytes.substr(at, n));
+            made.End(entry);
+        }
+        made.Finish();
+        writer.Ahead = &made;
+    }
     writer.SetZipName(dir / ("out" + std::to_string(threads) + ".zip"));
     writer.PackLevel = level;
     writer.Threads = threads;
@@ -204,6 +221,52 @@ TEST(ZipWriterWorkers, ThreadCountIsBounded) {
     for (const auto& c : cases) EXPECT_EQ(ZipThreads(c.requested), c.expected) << c.requested;
     EXPECT_GE(DefaultZipThreads(), 1);
     EXPECT_LE(DefaultZipThreads(), kMaxZipThreads);
+}
+
+}  // namespace
+}  // namespace nuva
+
+namespace nuva {
+namespace {
+
+// Entries made ahead from the files' own bytes give the archive the files
+// give; made from other bytes (one changed, one missing) they are not used,
+// and the archive is still the files'. The level decides nothing here
+// beyond stored or deflated.
+TEST(ZipWriterWorkers, EntriesMadeAheadGiveTheArchiveOfTheFiles) {
+    const struct {
+        const char* what;
+        std::function<void(std::string&)> change;
+    } kinds[] = {
+        {"the files' bytes", [](std::string&) {}},
+        {"a byte changed", [](std::string& b) { if (!b.empty()) b[b.size() / 2] ^= 1; }},
+        {"a byte short", [](std::string& b) { if (!b.empty()) b.pop_back(); }},
+    };
+    for (const TSpread& spread : Spreads()) {
+        TTempDir dir;
+        const std::vector<TItem> items = spread.items();
+        ForceDirectories(dir / "sub");
+        for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
+        WriteAll(dir / "sub/a.TXT", "a second file under the same stored name");
+        for (int level : {0, 6}) {
+            const TPackResult files = Pack(dir, items, spread.extraLines, level, 1);
+            for (const auto& kind : kinds) {
+                std::vector<std::string> ahead;
+                for (const TItem& item : items) {
+                    ahead.push_back(item.bytes);
+                    kind.change(ahead.back());
+                }
+                for (int threads : {1, 3}) {
+                    const TPackResult r =
+                        Pack(dir, items, spread.extraLines, level, threads, &ahead);
+                    EXPECT_EQ(r.packed, files.packed) << spread.what << ", " << kind.what;
+                    EXPECT_TRUE(r.archive == files.archive)
+                        << spread.what << ", " << kind.what << ", level " << level << ", "
+                        << threads << " workers: archives differ";
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

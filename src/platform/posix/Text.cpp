@@ -142,21 +142,39 @@ inline char16_t DecodePair(unsigned char lead, unsigned char trail) {
     return kGbkDecode[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)];
 }
 
-// The reverse of kGbkDecode: the double-byte code of each UTF-16 unit, or 0.
-const uint16_t* GbkEncodeTable() {
-    static const uint16_t* table = [] {
-        static uint16_t encode[0x10000] = {};
-        for (unsigned i = 0; i < sizeof kGbkDecode / sizeof kGbkDecode[0]; ++i)
-            if (kGbkDecode[i])
-                encode[kGbkDecode[i]] = static_cast<uint16_t>((kLeadFirst + i / kTrailCount) << 8 |
-                                                              (kTrailFirst + i % kTrailCount));
-        return encode;
+// The reverse of kGbkDecode for every UTF-16 unit: the bytes it becomes, as
+// they lie in memory (the lead byte first), and how many there are. ASCII
+// stays itself, the euro sign is 0x80, and a unit without a code (a
+// surrogate among them) is '?'.
+struct TGbkEncodeTable {
+    uint16_t bytes[0x10000];
+    uint8_t width[0x10000];
+};
+
+const TGbkEncodeTable& GbkEncodeTable() {
+    static const TGbkEncodeTable* table = [] {
+        static TGbkEncodeTable t;
+        for (unsigned unit = 0; unit < 0x10000; ++unit) {
+            t.bytes[unit] = unit < 0x80 ? static_cast<uint16_t>(unit) : uint16_t{'?'};
+            t.width[unit] = 1;
+        }
+        for (unsigned i = 0; i < sizeof kGbkDecode / sizeof kGbkDecode[0]; ++i) {
+            const char16_t unit = kGbkDecode[i];
+            if (!unit) continue;
+            const uint8_t lead = static_cast<uint8_t>(kLeadFirst + i / kTrailCount);
+            const uint8_t trail = static_cast<uint8_t>(kTrailFirst + i % kTrailCount);
+            const uint8_t pair[2] = {lead, trail};
+            std::memcpy(&t.bytes[unit], pair, 2);
+            t.width[unit] = 2;
+        }
+        t.bytes[kEuro] = kEuroByte;
+        t.width[kEuro] = 1;
+        return &t;
     }();
-    return table;
+    return *table;
 }
 
 constexpr uint64_t kHighBytes = 0x8080808080808080ull;  // eight bytes >= 0x80
-constexpr uint64_t kHighUnits = 0xFF80FF80FF80FF80ull;  // four units >= 0x80
 
 // Decodes `n` bytes of GBK text into UTF-16 units, written to `dest` when
 // kWrite; returns their number. Runs of ASCII go eight bytes at a time.
@@ -197,42 +215,26 @@ size_t DecodeGbk(const unsigned char* s, size_t n, char16_t* dest) {
     return units;
 }
 
-// Encodes `n` UTF-16 units as GBK bytes, written to `dest` when kWrite;
-// returns their number. Runs of ASCII go four units at a time.
-template <bool kWrite>
-size_t EncodeGbk(const char16_t* units, size_t n, char* dest) {
-    const uint16_t* table = GbkEncodeTable();
-    const char16_t* const end = units + n;
+// The GBK bytes of `n` UTF-16 units.
+size_t GbkBytes(const char16_t* units, size_t n) {
+    const uint8_t* width = GbkEncodeTable().width;
     size_t bytes = 0;
-    while (units != end) {
-        const char16_t unit = *units;
-        if (unit < 0x80) {
-            uint64_t word;
-            if (end - units >= 4 && (std::memcpy(&word, units, 8), (word & kHighUnits) == 0)) {
-                if (kWrite)
-                    for (int k = 0; k < 4; ++k) dest[bytes + k] = static_cast<char>(units[k]);
-                bytes += 4;
-                units += 4;
-                continue;
-            }
-            if (kWrite) dest[bytes] = static_cast<char>(unit);
-            ++bytes;
-        } else if (unit == kEuro) {
-            if (kWrite) dest[bytes] = static_cast<char>(kEuroByte);
-            ++bytes;
-        } else if (const uint16_t code = table[unit]) {
-            if (kWrite) {
-                dest[bytes] = static_cast<char>(code >> 8);
-                dest[bytes + 1] = static_cast<char>(code & 0xFF);
-            }
-            bytes += 2;
-        } else {
-            if (kWrite) dest[bytes] = '?';
-            ++bytes;
-        }
-        ++units;
-    }
+    for (size_t i = 0; i < n; ++i) bytes += width[units[i]];
     return bytes;
+}
+
+// Encodes `n` UTF-16 units as GBK into `dest`, which has room for exactly
+// their GbkBytes: each unit's two table bytes are stored whole and the next
+// unit starts after the ones that count, so the last unit goes apart.
+void EncodeGbk(const char16_t* units, size_t n, char* dest) {
+    if (n == 0) return;
+    const TGbkEncodeTable& table = GbkEncodeTable();
+    size_t at = 0;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        std::memcpy(dest + at, &table.bytes[units[i]], 2);
+        at += table.width[units[i]];
+    }
+    std::memcpy(dest + at, &table.bytes[units[n - 1]], table.width[units[n - 1]]);
 }
 
 }  // namespace
@@ -269,15 +271,28 @@ WideString AnsiToWide(const AnsiString& s) {
 }
 
 AnsiString WideToAnsi(const char16_t* units, size_t length) {
-    AnsiString a(EncodeGbk<false>(units, length, nullptr), '\0');
-    EncodeGbk<true>(units, length, &a[0]);
+    AnsiString a(GbkBytes(units, length), '\0');
+    EncodeGbk(units, length, &a[0]);
     return a;
 }
 
+// One pass: written while two bytes of room are left (each unit's two table
+// bytes are stored whole), then unit by unit as long as they fit, counted
+// on beyond.
 size_t WideToAnsiInto(const char16_t* units, size_t length, char* dest, size_t capacity) {
-    const size_t bytes = EncodeGbk<false>(units, length, nullptr);
-    if (dest && bytes <= capacity) EncodeGbk<true>(units, length, dest);
-    return bytes;
+    if (!dest) return GbkBytes(units, length);
+    const TGbkEncodeTable& table = GbkEncodeTable();
+    size_t i = 0, at = 0;
+    for (; i < length && capacity - at >= 2; ++i) {
+        std::memcpy(dest + at, &table.bytes[units[i]], 2);
+        at += table.width[units[i]];
+    }
+    for (; i < length; ++i) {
+        const size_t width = table.width[units[i]];
+        if (at + width <= capacity) std::memcpy(dest + at, &table.bytes[units[i]], width);
+        at += width;
+    }
+    return at;
 }
 
 AnsiString WideToAnsi(const WideString& s) {
