@@ -1,6 +1,7 @@
 // The text utilities on the benchmark corpus: XML escaping and unescaping of
 // the 8 MiB GBK document (the one-pass versions against the five whole-text
-// replaces they stand for) and element listing on a PDU of 10,000 items.
+// replaces they stand for), its code-page conversions (counting only, and
+// converting) and element listing on a PDU of 10,000 items.
 //
 //   NUVA_CORPUS=/work/corpus build/release/bin/util_bench
 #include <benchmark/benchmark.h>
@@ -8,7 +9,9 @@
 #include <string>
 
 #include "BenchSupport.h"
+#include "platform/Platform.h"
 #include "util/FastStrings.h"
+#include "util/ParallelText.h"
 #include "util/XmlUtil.h"
 
 namespace {
@@ -131,6 +134,48 @@ void BM_FastReplace(benchmark::State& state) {
 
 }  // namespace
 
+// The code page to UTF-16 and back, as the reply and the request take them.
+void BM_GbkUnitsCount(benchmark::State& state) {
+    const std::string& doc = Document();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nuva::AnsiToWideInto(doc.data(), doc.size(), nullptr, 0));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(doc.size()));
+}
+
+void BM_GbkToUtf16(benchmark::State& state) {
+    const std::string& doc = Document();
+    std::u16string wide(doc.size(), u'\0');
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            nuva::AnsiToWideInto(doc.data(), doc.size(), &wide[0], wide.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(doc.size()));
+}
+
+void BM_Utf16ToGbk(benchmark::State& state) {
+    const std::string& doc = Document();
+    const nuva::WideString wide = nuva::AnsiToWide(doc);
+    std::string back(2 * wide.size(), '\0');
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            nuva::WideToAnsiInto(wide.data(), wide.size(), &back[0], back.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(doc.size()));
+}
+
+// A request's conversion (the document as one escaped value) in pieces on
+// the argument's threads.
+void BM_Utf16ToGbkParallel(benchmark::State& state) {
+    const std::string& doc = Document();
+    const nuva::WideString wide = nuva::AnsiToWide(nuva::XmlEscape(doc));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            nuva::WideToAnsiParallel(wide.data(), wide.size(), static_cast<int>(state.range(0))));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(doc.size()));
+}
+
+BENCHMARK(BM_Utf16ToGbkParallel)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GbkUnitsCount)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GbkToUtf16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf16ToGbk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_XmlEscape)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_XmlEscapeFivePasses)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_XmlUnescape)->Unit(benchmark::kMillisecond);

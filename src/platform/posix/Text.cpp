@@ -176,10 +176,13 @@ const TGbkEncodeTable& GbkEncodeTable() {
 
 constexpr uint64_t kHighBytes = 0x8080808080808080ull;  // eight bytes >= 0x80
 
-// Decodes `n` bytes of GBK text into UTF-16 units, written to `dest` when
-// kWrite; returns their number. Runs of ASCII go eight bytes at a time.
-template <bool kWrite>
-size_t DecodeGbk(const unsigned char* s, size_t n, char16_t* dest) {
+// Decodes `n` bytes of GBK text into UTF-16 units, unit i going to
+// dest[i & mask]; returns their number. Runs of ASCII go eight bytes at a
+// time. Counting alone goes through the same stores into a small ring: the
+// loop then branches on a double-byte code's validity, which is nearly
+// always predicted, where a loop without stores waits for the table at
+// every character.
+size_t DecodeGbk(const unsigned char* s, size_t n, char16_t* dest, size_t mask) {
     const unsigned char* const end = s + n;
     size_t units = 0;
     while (s != end) {
@@ -187,13 +190,12 @@ size_t DecodeGbk(const unsigned char* s, size_t n, char16_t* dest) {
         if (c < 0x80) {
             uint64_t word;
             if (end - s >= 8 && (std::memcpy(&word, s, 8), (word & kHighBytes) == 0)) {
-                if (kWrite)
-                    for (int k = 0; k < 8; ++k) dest[units + k] = s[k];
+                for (int k = 0; k < 8; ++k) dest[(units + k) & mask] = s[k];
                 units += 8;
                 s += 8;
                 continue;
             }
-            if (kWrite) dest[units] = c;
+            dest[units & mask] = c;
             ++units;
             ++s;
             continue;
@@ -208,11 +210,17 @@ size_t DecodeGbk(const unsigned char* s, size_t n, char16_t* dest) {
                 length = 2;
             }
         }
-        if (kWrite) dest[units] = unit;
+        dest[units & mask] = unit;
         ++units;
         s += length;
     }
     return units;
+}
+
+// The UTF-16 units of `n` bytes of GBK text.
+size_t GbkUnits(const unsigned char* s, size_t n) {
+    char16_t ring[1024];
+    return DecodeGbk(s, n, ring, sizeof ring / sizeof ring[0] - 1);
 }
 
 // The GBK bytes of `n` UTF-16 units.
@@ -253,9 +261,9 @@ bool IsLeadByte(unsigned char b) {
 // at once.
 size_t AnsiToWideInto(const char* text, size_t length, char16_t* dest, size_t capacity) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    if (dest && capacity >= length) return DecodeGbk<true>(bytes, length, dest);
-    const size_t units = DecodeGbk<false>(bytes, length, nullptr);
-    if (dest && units <= capacity) DecodeGbk<true>(bytes, length, dest);
+    if (dest && capacity >= length) return DecodeGbk(bytes, length, dest, ~size_t{0});
+    const size_t units = GbkUnits(bytes, length);
+    if (dest && units <= capacity) DecodeGbk(bytes, length, dest, ~size_t{0});
     return units;
 }
 
