@@ -112,6 +112,10 @@ class TSender {
     // For a native host: packing workers for the next Sends, in place of the
     // configuration's THREADS (0: the configuration decides again).
     void SetThreads(int threads) { threads_ = threads; }
+    // The most UTF-16 units of a reply PDU that BuildReply, with workers,
+    // converts in one reading and keeps until it is put together; a larger
+    // PDU is read twice (counted, then written). Tests lower it.
+    void SetReplyKeepLimit(size_t units) { replyKeepLimit_ = units; }
     bool Initialized() const { return Initialized_; }
     const TConfig& Config() const { return Config_; }
     const AnsiString& ActionIniPath() const { return ActionIniPath_; }
@@ -147,6 +151,7 @@ class TSender {
     std::atomic<bool> busy_{false};  // a call is running (see TBusy)
     TSendObserver observer_;
     int threads_ = 0;  // SetThreads; 0: Config_.Threads
+    size_t replyKeepLimit_ = 16 * 1024 * 1024;  // units: 32 MiB of UTF-16
 };
 
 }  // namespace nuva

@@ -283,19 +283,28 @@ void ConvertPiece(std::string_view piece, bool escape, char16_t* dest, size_t un
     if (AnsiToWideInto(piece.data(), piece.size(), dest, capacity) != units) throw EReadError();
 }
 
-// The same on a worker, which may write only its piece's `units`: through a
-// buffer of its own, with room for a unit per byte so that it converts once.
-void ConvertPieceApart(std::string_view piece, bool escape, char16_t* dest, size_t units) {
+// Converts one piece, escaped when `escape`, into a buffer of its own (room
+// for a unit per byte, so that it converts once); sets `units`.
+std::unique_ptr<char16_t[]> ConvertOwned(std::string_view piece, bool escape, size_t& units) {
     AnsiString escaped;
     if (escape) {
         AppendXmlEscaped(escaped, piece);
         piece = escaped;
     }
     std::unique_ptr<char16_t[]> wide(new char16_t[piece.size()]);
-    if (AnsiToWideInto(piece.data(), piece.size(), wide.get(), piece.size()) != units)
-        throw EReadError();
+    units = AnsiToWideInto(piece.data(), piece.size(), wide.get(), piece.size());
+    return wide;
+}
+
+// ConvertPiece on a worker, which may write only its piece's `units`:
+// through a buffer of its own.
+void ConvertPieceApart(std::string_view piece, bool escape, char16_t* dest, size_t units) {
+    size_t got = 0;
+    const std::unique_ptr<char16_t[]> wide = ConvertOwned(piece, escape, got);
+    if (got != units) throw EReadError();
     std::copy(wide.get(), wide.get() + units, dest);
 }
+
 
 // Runs large pieces' work on a few workers, at most `window` pieces ahead of
 // the calling thread, each job with its own copy of its piece. The workers
@@ -372,37 +381,78 @@ void TSender::ReadRequest(BSTR request, TData& req) {
 
 void TSender::BuildReply(const TData& rep, BSTR& reply) {
     // Twice over the files: once to count the UTF-16 units of every piece,
-    // once to write them into a string of exactly that length.
+    // once to write them into a string of exactly that length. Or, with
+    // workers, once: the counting reading also converts every piece and
+    // keeps its UTF-16 while the whole PDU stays within replyKeepLimit_
+    // units (bounded from the bytes and the escaping's growth before
+    // converting), and the pieces are then copied into the string; a larger
+    // PDU lets go of what it kept and takes the second reading.
+    const int threads = Threads();
     TReplyValues values;
     std::deque<size_t> pieceUnits;  // jobs write their own element: never moved
+    bool keep = threads > 1;
+    size_t keptBound = 0;
+    std::deque<std::unique_ptr<char16_t[]>> kept;  // each piece's UTF-16, while `keep`
     {
-        TPieceJobs jobs(Threads());
+        TPieceJobs jobs(threads);
         EmitReplyText<true>(
             rep,
             [&](std::string_view piece, bool escape) {
                 size_t& units = pieceUnits.emplace_back(0);
-                if (!jobs.Parallel(piece))
+                if (keep) {
+                    keptBound += piece.size() + (escape ? XmlEscapeGrowth(piece) : 0);
+                    keep = keptBound <= replyKeepLimit_;
+                }
+                if (keep) {
+                    std::unique_ptr<char16_t[]>& slot = kept.emplace_back();
+                    if (!jobs.Parallel(piece))
+                        slot = ConvertOwned(piece, escape, units);
+                    else
+                        jobs.Post(piece, [&units, &slot, escape](std::string_view owned) {
+                            slot = ConvertOwned(owned, escape, units);
+                        });
+                } else if (!jobs.Parallel(piece)) {
                     units = PieceUnits(piece, escape);
-                else
+                } else {
                     jobs.Post(piece, [&units, escape](std::string_view owned) {
                         units = PieceUnits(owned, escape);
                     });
+                }
             },
             values);
         jobs.Finish();
     }
+    if (!keep) kept.clear();
     size_t total = 0;
     for (size_t units : pieceUnits) total += units;
     if (total > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
     TBstr text = TBstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(total)));
     if (!text.Get()) throw std::bad_alloc();
     char16_t* const dest = reinterpret_cast<char16_t*>(text.Get());
+    if (keep) {
+        TWorkerPool pool(threads);
+        size_t at = 0;
+        for (size_t i = 0; i < kept.size(); ++i) {
+            const size_t units = pieceUnits[i];
+            const char16_t* const from = kept[i].get();
+            char16_t* const to = dest + at;
+            if (units * sizeof(char16_t) < kWorkerPiece)
+                std::copy(from, from + units, to);
+            else
+                pool.Post([from, units, to] { std::copy(from, from + units, to); });
+            at += units;
+        }
+        pool.WaitAll();
+        SysFreeString(reply);
+        reply = text.Detach();
+        return;
+    }
     // A file that changed between the two readings raises EReadError in the
     // second: a piece more, or a piece whose units differ.
     size_t piece = 0, written = 0;
     AnsiString scratch;
     {
-        TPieceJobs jobs(Threads());
+        TPieceJobs jobs(threads);
         EmitReplyText<false>(
             rep,
             [&](std::string_view bytes, bool escape) {

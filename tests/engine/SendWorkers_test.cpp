@@ -111,9 +111,11 @@ TEST_F(TSendWorkers, LongRequestConvertsAsOneText) {
     EXPECT_TRUE(texts[1] == texts[0]) << "three workers converted otherwise";
 }
 
-// The reply PDU read from its files with the large pieces on the workers:
-// every open and read of either reading failing in turn ends in an error,
-// never in a reply; without a fault the reply is the one-thread reply.
+// The reply PDU read from its files with the large pieces on the workers,
+// in one reading (the converted pieces kept) or in two (a PDU beyond the
+// limit of what is kept, found at once or half way): every open and read
+// failing in turn ends in an error, never in a reply; without a fault the
+// reply is the one-thread reply.
 TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
     if (!test::FaultInjectionBuilt()) GTEST_SKIP() << test::kNoFaultInjection;
     TData rep;
@@ -127,8 +129,13 @@ TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
     }
     engine_.SetThreads(1);
     const WideString one = engine_.BuildReplyPdu(rep);
-    for (int threads : {1, 3}) {
+    const struct {
+        int threads;
+        size_t keepLimit;
+    } runs[] = {{1, 0}, {3, 0}, {3, size_t{300} << 10}, {3, size_t{16} << 20}};
+    for (const auto& [threads, keepLimit] : runs) {
         engine_.SetThreads(threads);
+        engine_.SetReplyKeepLimit(keepLimit);
         WideString got;
         bool raised = false;
         const int64_t swept = test::SweepFaults(
@@ -148,10 +155,11 @@ TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
                                         << run.failedOp << ") gave a reply";
                 } else {
                     EXPECT_FALSE(raised) << threads << " threads";
-                    EXPECT_TRUE(got == one) << threads << " threads: the reply differs";
+                    EXPECT_TRUE(got == one) << threads << " threads, keep limit " << keepLimit << ": the reply differs";
                 }
             });
-        EXPECT_GE(swept, 6) << threads << " threads";  // two opens and several reads each reading
+        // Two opens and several reads (each reading).
+        EXPECT_GE(swept, keepLimit ? 5 : 6) << threads << " threads";
     }
 }
 
