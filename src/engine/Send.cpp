@@ -88,7 +88,6 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
     if (req.HasBody) {
         if (req.IsCompress) {
             step(20, texts::kCompressing);
-            if (req.Ahead) req.Ahead->Finish();
             if (!ZipFiles(*req.Files, req.ZipFile, Threads(), req.Ahead.get()))
                 return fail(texts::kCompressFailed);
             req.Ahead.reset();

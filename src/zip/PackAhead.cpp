@@ -74,7 +74,7 @@ size_t TPackAhead::Begin(const AnsiString& path) {
     TJob& job = jobs_.emplace_back();
     job.path = path;
     byPath_[path] = &job;  // the file holds what was written last
-    pool_->Post([this, &job] { Run(job); });
+    job.ticket = pool_->Post([this, &job] { Run(job); });
     return jobs_.size() - 1;
 }
 
@@ -113,20 +113,21 @@ void TPackAhead::Run(TJob& job) {
     }
 }
 
-void TPackAhead::Finish() {
-    if (pool_) pool_->WaitAll();  // the jobs raise nothing
-}
-
 bool TPackAhead::Has(const AnsiString& path) const {
     const auto found = byPath_.find(path);
-    return found != byPath_.end() && found->second->entry.has_value();
+    return found != byPath_.end() && !found->second->taken;
 }
 
 bool TPackAhead::Take(const AnsiString& path, TPackedEntry& entry) {
     const auto found = byPath_.find(path);
-    if (found == byPath_.end() || !found->second->entry) return false;
-    entry = std::move(*found->second->entry);
-    found->second->entry.reset();
+    if (found == byPath_.end() || found->second->taken) return false;
+    TJob& job = *found->second;
+    job.taken = true;
+    // Tickets are waited for in order; the jobs raise nothing.
+    while (pool_->Pending() > 0 && pool_->Oldest() <= job.ticket) pool_->Wait(pool_->Oldest());
+    if (!job.entry) return false;
+    entry = std::move(*job.entry);
+    job.entry.reset();
     return true;
 }
 

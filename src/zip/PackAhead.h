@@ -47,7 +47,7 @@ struct TPackedEntry {
 class TPackAhead {
   public:
     // `threads` counts the calling thread (1 starts no worker: the jobs then
-    // run in Finish); `level` as TZipWriter's PackLevel.
+    // run when they are taken); `level` as TZipWriter's PackLevel.
     TPackAhead(int threads, int level);
     ~TPackAhead();
     TPackAhead(const TPackAhead&) = delete;
@@ -59,21 +59,22 @@ class TPackAhead {
     size_t Begin(const AnsiString& path);
     void Add(size_t entry, AnsiString bytes);
     void End(size_t entry);
-    // Waits for every entry (all ended), the calling thread helping. An entry
-    // whose job failed is dropped: the writer then compresses the file
-    // itself.
-    void Finish();
-    // After Finish: whether an entry was made for `path` and not yet taken.
+    // Whether an entry is being made for `path` (and not yet taken).
     bool Has(const AnsiString& path) const;
-    // After Finish: moves out the entry made for `path`; false when none.
+    // Once every entry has ended: waits for the entry of `path` (and those
+    // begun before it), the calling thread helping, and moves it out. False
+    // when there is none, or its job failed: the writer then compresses the
+    // file itself.
     bool Take(const AnsiString& path, TPackedEntry& entry);
 
   private:
     class TFeedInput;
     struct TJob {
         AnsiString path;
-        std::deque<AnsiString> pieces;      // handed over, not yet taken (under mutex_)
-        bool ended = false;                 // under mutex_
+        std::deque<AnsiString> pieces;  // handed over, not yet taken (under mutex_)
+        bool ended = false;             // under mutex_
+        size_t ticket = 0;              // in pool_
+        bool taken = false;
         std::optional<TPackedEntry> entry;  // set when the job ended whole
     };
     void Run(TJob& job);

@@ -257,16 +257,18 @@ bool TZipWriter::PlacePacked(const AnsiString& path, TPacked& packed) {
 
 bool TZipWriter::PlaceAhead(const AnsiString& path, TBufferStream& source, int32_t dosTime,
                             int32_t attributes, bool& placed) {
-    TPacked packed;
-    if (!Ahead || Ahead->Level() != PackLevel || !Ahead->Take(path, packed.entry)) return false;
-    // The file read through as PackFile reads it, for its CRC and length.
+    if (!Ahead || Ahead->Level() != PackLevel || !Ahead->Has(path)) return false;
+    // The file read through as PackFile reads it, for its CRC and length,
+    // while its entry may still be in the making.
     const std::atomic<bool> never{false};
     TWorkerInput input(source, never);
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kFileBufferSize]);
     while (input.Read(chunk.get(), kFileBufferSize) != 0) {
     }
-    if (input.Bytes() != packed.entry.sourceBytes || input.Crc() != packed.entry.crc) {
-        // Changed since the entry was made: packed from the file after all.
+    TPacked packed;
+    if (!Ahead->Take(path, packed.entry) || input.Bytes() != packed.entry.sourceBytes ||
+        input.Crc() != packed.entry.crc) {
+        // None after all, or the file changed since: packed from the file.
         if (source.Seek(0, soBeginning) != 0) throw EStreamError(msg::kSeekError);
         return false;
     }

@@ -104,7 +104,6 @@ TPackResult Pack(const TTempDir& dir, const std::vector<TItem>& items,
                 made.Add(entry, bytes.substr(at, n));
             made.End(entry);
         }
-        made.Finish();
         writer.Ahead = &made;
     }
     writer.SetZipName(dir / ("out" + std::to_string(threads) + ".zip"));
