@@ -24,8 +24,6 @@ namespace engine {
 
 // "系统调用出现异常[" + message + "],可能原因[" + reason + "]!".
 WideString ErrorFrame(const WideString& message, const char16_t* reason);
-// The text of a call refused because another one runs on the engine.
-AnsiString BusyText();
 
 }  // namespace engine
 }  // namespace nuva

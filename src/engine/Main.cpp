@@ -80,7 +80,7 @@ void TSender::ReadConfig(const AnsiString& text) {
 HRESULT TSender::Init(BSTR Config, BSTR& Message, VARIANT_BOOL& Result) {
     TBusy busy(*this);
     if (!busy.Acquired()) {
-        AssignBstr(Message, engine::ErrorFrame(AnsiToWide(engine::BusyText()), texts::kInitReason));
+        AssignBstr(Message, engine::ErrorFrame(texts::kBusy, texts::kInitReason));
         Result = VARIANT_FALSE;
         return S_OK;
     }
@@ -145,8 +145,7 @@ HRESULT TSender::Init(BSTR Config, BSTR& Message, VARIANT_BOOL& Result) {
 HRESULT TSender::TestConn(BSTR& Message, VARIANT_BOOL& Result) {
     TBusy busy(*this);
     if (!busy.Acquired()) {
-        AssignBstr(Message,
-                   engine::ErrorFrame(AnsiToWide(engine::BusyText()), texts::kTestConnReason));
+        AssignBstr(Message, engine::ErrorFrame(texts::kBusy, texts::kTestConnReason));
         Result = VARIANT_FALSE;
         return S_OK;
     }

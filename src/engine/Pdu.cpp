@@ -531,10 +531,6 @@ WideString ErrorFrame(const WideString& message, const char16_t* reason) {
     return texts::kErrorOpen + message + texts::kErrorReason + reason + texts::kErrorClose;
 }
 
-AnsiString BusyText() {
-    return WideToAnsi(texts::kBusy);
-}
-
 }  // namespace engine
 
 }  // namespace nuva
