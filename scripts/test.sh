@@ -133,10 +133,12 @@ if [ $built_dev = 1 ] && [ $built_win64 = 1 ] && [ -f "$shared/bench/make_corpus
     rm -rf "$corpus"
     bash "$shared/bench/make_corpus.sh" "$corpus" >build/corpus.log 2>&1 && touch "$corpus/.complete"
   fi
-  build/dev/bin/deflate_digests "$corpus" >build/digests.native.txt 2>&1 &
+  # Only the digests are compared: what Wine or its background processes
+  # print on stderr goes to a file of its own.
+  build/dev/bin/deflate_digests "$corpus" >build/digests.native.txt 2>build/digests.native.err &
   native_pid=$!
-  build/win64/wine-run.sh build/win64/bin/deflate_digests.exe "Z:${corpus//\//\\}" --fresh 2>&1 |
-    tr -d '\r' >build/digests.wine.txt
+  build/win64/wine-run.sh build/win64/bin/deflate_digests.exe "Z:${corpus//\//\\}" --fresh \
+    2>build/digests.wine.err | tr -d '\r' >build/digests.wine.txt
   wine_rc=${PIPESTATUS[0]}
   wait $native_pid; native_rc=$?
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
@@ -144,8 +146,9 @@ if [ $built_dev = 1 ] && [ $built_win64 = 1 ] && [ -f "$shared/bench/make_corpus
   if [ $native_rc = 0 ] && [ $wine_rc = 0 ] && [ "$lines" -gt 0 ] && cmp -s build/digests.native.txt build/digests.wine.txt; then
     echo "$lines digests (file and level) equal on both builds"; extra_passed=$((extra_passed + 1))
   else
-    echo "deflate digests differ or failed: see build/digests.native.txt and build/digests.wine.txt"
+    echo "deflate digests differ or failed (exit $native_rc native, $wine_rc Wine): see build/digests.{native,wine}.{txt,err}"
     diff build/digests.native.txt build/digests.wine.txt | head -10
+    tail -5 build/digests.native.err build/digests.wine.err
     status=1; extra_failed=$((extra_failed + 1))
   fi
   # And the same bytes as the committed reference: the compressor's output
