@@ -46,6 +46,7 @@
 #include "platform/Com.h"
 #include "platform/Errors.h"
 #include "util/StringList.h"
+#include "engine/ReplyPieces.h"
 #include "zip/PackAhead.h"
 
 namespace nuva {
@@ -81,6 +82,8 @@ struct TData {
     // Request: large items compressed on workers while their files are
     // written, from `Text` (declared after it: its jobs end first).
     std::unique_ptr<TPackAhead> Ahead;
+    // Reply: the files converted as the unpacking writes them (with workers).
+    std::unique_ptr<TReplyPieces> Unpacked;
 };
 
 // A native host's view of Send's own steps: called after the engine wrote

@@ -47,6 +47,7 @@
 #include "util/XmlUtil.h"
 #include "util/util.h"
 #include "zip/CompressUtil.h"
+#include "zip/Crc32.h"
 
 namespace nuva {
 
@@ -211,9 +212,10 @@ void EmitValueFile(TFileStream& file, int64_t size, TEmit&& emit) {
 // units alone as inside the whole text): emit(piece, escape), where the
 // values' pieces are to be escaped and the markup's stand as they are. The
 // counting reading (kCount) keeps small values in `values`; the writing one
-// takes them from there.
-template <bool kCount, typename TEmit>
-void EmitReplyText(const TData& rep, TEmit&& emit, TReplyValues& values) {
+// takes them from there. In the counting reading, taken(path, file, size)
+// may hand a value file's text over another way (and returns true then).
+template <bool kCount, typename TEmit, typename TTaken>
+void EmitReplyText(const TData& rep, TEmit&& emit, TReplyValues& values, TTaken&& taken) {
     AnsiString text = kPduStart;
     AppendTagged(text, "SENDER", rep.Sender);
     AppendTagged(text, "TYPE_CODE", rep.TypeCode);
@@ -238,7 +240,9 @@ void EmitReplyText(const TData& rep, TEmit&& emit, TReplyValues& values) {
             const int64_t size = file.Size();
             if (!kCount && size != values.size[i]) RaiseValueChanged(path);
             values.size[i] = size;
-            if (kCount && size <= static_cast<int64_t>(kValuePiece) &&
+            if (kCount && taken(path, file, size)) {
+                // Converted as the unpacking wrote it.
+            } else if (kCount && size <= static_cast<int64_t>(kValuePiece) &&
                 values.keptBytes + static_cast<size_t>(size) <= values.kBudget) {
                 // Small: read whole and kept for the writing reading.
                 AnsiString& value = values.text[i];
@@ -332,7 +336,108 @@ class TPieceJobs {
     std::optional<TWorkerPool> pool_;
 };
 
+// Whether `file` (at its start) holds `size` bytes with this CRC-32; it is
+// back at its start when not.
+bool ReadsAs(TFileStream& file, int64_t size, uint32_t crc) {
+    AnsiString chunk(kValuePiece, '\0');
+    uint32_t running = kCrc32Preset;
+    int64_t total = 0;
+    for (int64_t n; (n = file.Read(&chunk[0], static_cast<int64_t>(chunk.size()))) != 0;) {
+        running = Crc32Update(running, chunk.data(), static_cast<size_t>(n));
+        total += n;
+    }
+    if (total == size && ~running == crc) return true;
+    if (file.Seek(0, soBeginning) != 0) throw EReadError(file.FileName());
+    return false;
+}
+
 }  // namespace
+
+TReplyPieces::TReplyPieces(int threads, size_t limit) : threads_(threads), limit_(limit) {}
+
+TReplyPieces::~TReplyPieces() = default;
+
+void TReplyPieces::Begin(const AnsiString& path) {
+    current_ = nullptr;
+    pending_.clear();
+    crc_ = kCrc32Preset;
+    if (over_) return;
+    const auto found = files_.find(path);
+    if (found != files_.end()) {
+        // Written again: what was made of it goes, once no job writes there.
+        if (pool_) pool_->WaitAll();
+        files_.erase(found);
+    }
+    current_ = &files_[path];
+}
+
+void TReplyPieces::Add(const uint8_t* data, size_t count) {
+    if (!current_) return;
+    crc_ = Crc32Update(crc_, data, count);
+    current_->size += static_cast<int64_t>(count);
+    pending_.append(reinterpret_cast<const char*>(data), count);
+    if (pending_.size() >= kValuePiece) Cut(false);
+}
+
+void TReplyPieces::Cut(bool last) {
+    const size_t cut = last ? pending_.size() : CharacterEnd(pending_, 0);
+    if (cut == 0) return;
+    const std::string_view piece(pending_.data(), cut);
+    bound_ += piece.size() + XmlEscapeGrowth(piece);
+    if (bound_ > limit_) {
+        over_ = true;
+        current_ = nullptr;  // this file, and those after it, are read by BuildReply
+        pending_.clear();
+        return;
+    }
+    TPiece& slot = current_->pieces.emplace_back();
+    if (piece.size() < kWorkerPiece) {
+        slot.units = ConvertOwned(piece, true, slot.count);
+    } else {
+        if (!pool_) pool_ = std::make_unique<TWorkerPool>(threads_);
+        while (pool_->Pending() >= 2 * static_cast<size_t>(threads_)) pool_->Wait(pool_->Oldest());
+        auto owned = std::make_shared<const AnsiString>(piece);
+        pool_->Post([owned, &slot] {
+            try {
+                slot.units = ConvertOwned(*owned, true, slot.count);
+            } catch (...) {
+                slot.failed = true;
+            }
+        });
+    }
+    pending_.erase(0, cut);
+}
+
+void TReplyPieces::End(bool whole) noexcept {
+    TFile* const file = current_;
+    if (!file) return;
+    try {
+        // A small file is left to BuildReply, which reads it anyway.
+        if (whole && file->pieces.empty() && pending_.size() < kWorkerPiece)
+            whole = false;
+        else if (whole)
+            Cut(true);
+    } catch (...) {
+        whole = false;
+    }
+    if (current_ == file) {
+        file->whole = whole;
+        file->crc = ~crc_;
+    }
+    current_ = nullptr;
+    pending_.clear();
+}
+
+TReplyPieces::TFile* TReplyPieces::Take(const AnsiString& path) {
+    if (pool_) pool_->WaitAll();  // the jobs raise nothing
+    const auto found = files_.find(path);
+    if (found == files_.end() || !found->second.whole) return nullptr;
+    TFile& file = found->second;
+    file.whole = false;  // each file once
+    for (const TPiece& piece : file.pieces)
+        if (piece.failed) return nullptr;
+    return &file;
+}
 
 void TSender::ReadRequest(BSTR request, TData& req) {
     // A long request converts in pieces side by side.
@@ -390,10 +495,19 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
     const int threads = Threads();
     TReplyValues values;
     std::deque<size_t> pieceUnits;  // jobs write their own element: never moved
-    bool keep = threads > 1;
+    bool keep = false;
     size_t keptBound = 0;
     std::deque<std::unique_ptr<char16_t[]>> kept;  // each piece's UTF-16, while `keep`
-    {
+    // The counting reading; with `useUnpacked`, value files converted as the
+    // unpacking wrote them are taken from there (when they still read as
+    // those bytes).
+    auto countReading = [&](bool useUnpacked) {
+        values = TReplyValues();
+        pieceUnits.clear();
+        kept.clear();
+        keep = threads > 1;
+        keptBound = 0;
+        bool tookUnpacked = false;
         TPieceJobs jobs(threads);
         EmitReplyText<true>(
             rep,
@@ -419,9 +533,30 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
                     });
                 }
             },
-            values);
+            values,
+            [&](const AnsiString& path, TFileStream& file, int64_t size) {
+                if (!useUnpacked || !keep || !rep.Unpacked) return false;
+                TReplyPieces::TFile* const unpacked = rep.Unpacked->Take(path);
+                if (!unpacked || unpacked->size != size) return false;
+                size_t units = 0;
+                for (const TReplyPieces::TPiece& piece : unpacked->pieces) units += piece.count;
+                if (keptBound + units > replyKeepLimit_) return false;
+                if (!ReadsAs(file, size, unpacked->crc)) return false;
+                keptBound += units;
+                for (TReplyPieces::TPiece& piece : unpacked->pieces) {
+                    pieceUnits.push_back(piece.count);
+                    kept.push_back(std::move(piece.units));
+                }
+                tookUnpacked = true;
+                return true;
+            });
         jobs.Finish();
-    }
+        return tookUnpacked;
+    };
+    // Pieces taken from the unpacking are cut otherwise than a reading cuts
+    // them: when the PDU turns out too large to keep, count it again by
+    // reading, as the writing reading will.
+    if (countReading(true) && !keep) countReading(false);
     if (!keep) kept.clear();
     size_t total = 0;
     for (size_t units : pieceUnits) total += units;
@@ -470,7 +605,7 @@ void TSender::BuildReply(const TData& rep, BSTR& reply) {
                     });
                 written += units;
             },
-            values);
+            values, [](const AnsiString&, TFileStream&, int64_t) { return false; });
         jobs.Finish();
     }
     if (piece != pieceUnits.size() || written != total) throw EReadError();

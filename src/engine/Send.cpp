@@ -150,8 +150,12 @@ HRESULT TSender::SendSteps(BSTR Request, BSTR& Reply, SHORT& Progress, BSTR& Sta
         if (rep.IsCompress) {
             step(70, texts::kUnpacking);
             const int threads = Threads();
-            if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files,
-                              threads))
+            // With workers, the files are converted for the reply as they
+            // are written.
+            if (threads > 1)
+                rep.Unpacked = std::make_unique<TReplyPieces>(threads, replyKeepLimit_);
+            if (!UnzipAndList(rep.ZipFile, Config_.ReceiveFilePath + rep.Sender, rep.Files, threads,
+                              rep.Unpacked.get()))
                 return fail(texts::kUnpackFailed);
             step(80, texts::kUnpackDone);
         } else {

@@ -51,13 +51,14 @@ bool ZipFiles(const TStringList& files, const AnsiString& zipName, int threads,
 }
 
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
-                       std::vector<AnsiString>& written, int threads) {
+                       std::vector<AnsiString>& written, int threads, TExtractSink* sink) {
     auto reader = std::make_unique<TZipReader>();
     reader->SetZipName(zipName);
     reader->SetDestDir(destDir);
     reader->OverwriteMode = TOverwriteMode::Always;
     reader->DoAll = true;
     reader->Threads = threads;
+    reader->Sink = sink;
     reader->UnZip();
     const std::vector<AnsiString>& files = reader->ExtractedFiles();
     written.insert(written.end(), files.begin(), files.end());
@@ -70,9 +71,9 @@ bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir, int thread
 }
 
 bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
-                  std::unique_ptr<TStringList>& fileList, int threads) {
+                  std::unique_ptr<TStringList>& fileList, int threads, TExtractSink* sink) {
     std::vector<AnsiString> written;
-    const bool ok = UnzipToDirListing(zipName, destDir, written, threads);
+    const bool ok = UnzipToDirListing(zipName, destDir, written, threads, sink);
     if (!fileList) fileList = std::make_unique<TStringList>();
     for (const AnsiString& path : written) fileList->Add(path);
     return ok;

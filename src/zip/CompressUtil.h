@@ -16,6 +16,7 @@
 
 namespace nuva {
 
+class TExtractSink;
 class TPackAhead;
 
 // Packs the files of `files` (full paths; the list is not changed) into a
@@ -59,14 +60,17 @@ bool UnzipToDir(const AnsiString& zipName, const AnsiString& destDir, int thread
 // As UnzipToDir; `written` receives the full paths of the files that this
 // extraction wrote, in the archive's directory order, each once (appended).
 bool UnzipToDirListing(const AnsiString& zipName, const AnsiString& destDir,
-                       std::vector<AnsiString>& written, int threads = 1);
+                       std::vector<AnsiString>& written, int threads = 1,
+                       TExtractSink* sink = nullptr);
 
 // UnzipToDir, then the files that this extraction wrote appended to
 // `fileList` (full paths, directory order, each once). A null `fileList` is
 // given a new list. Files that were in `destDir` before are not listed.
 // Returns UnzipToDir's result; the list is filled either way. On an
 // exception the list is left as it was.
+// `sink`: sees every file's bytes as they are written (TZipReader's `Sink`).
 bool UnzipAndList(const AnsiString& zipName, const AnsiString& destDir,
-                  std::unique_ptr<TStringList>& fileList, int threads = 1);
+                  std::unique_ptr<TStringList>& fileList, int threads = 1,
+                  TExtractSink* sink = nullptr);
 
 }  // namespace nuva

@@ -12,6 +12,7 @@
 
 #include "util/util.h"
 #include "zip/Crc32.h"
+#include "zip/ExtractSink.h"
 #include "zip/ZipErrors.h"
 #include "zip/codec/CodecIO.h"
 
@@ -108,16 +109,18 @@ class TEntryInput : public TCodecInput {
     size_t have_ = 0;
 };
 
-// Checks each piece against the uncompressed size, writes it and keeps the
-// running CRC.
+// Checks each piece against the uncompressed size, writes it (and hands it
+// to the sink) and keeps the running CRC.
 class TEntryOutput : public TCodecOutput {
   public:
-    TEntryOutput(TStream& file, int64_t uncompressedSize) : file_(file), limit_(uncompressedSize) {}
+    TEntryOutput(TStream& file, int64_t uncompressedSize, TExtractSink* sink)
+        : file_(file), limit_(uncompressedSize), sink_(sink) {}
 
     void Write(const uint8_t* data, size_t count) override {
         const int64_t n = static_cast<int64_t>(count);
         if (written_ + n > limit_) throw EBiggerThanUncompressed();
         if (file_.Write(data, n) != n) throw ECantWriteUCF();
+        if (sink_) sink_->Add(data, count);
         crc_ = Crc32Update(crc_, data, count);
         written_ += n;
     }
@@ -128,6 +131,7 @@ class TEntryOutput : public TCodecOutput {
   private:
     TStream& file_;
     int64_t limit_;
+    TExtractSink* sink_;
     int64_t written_ = 0;
     uint32_t crc_ = kCrc32Preset;
 };
@@ -499,10 +503,11 @@ bool TZipReader::ExtractEntry(size_t index, TInflated* inflated) {
     bool failed = false;  // decoding ended early: the entry does not count
     int64_t written = 0;
     uint32_t crc = 0;
+    if (Sink) Sink->Begin(outPath);
     try {
         in.Seek(dataStart, soBeginning);
         TEntryInput input(*this, in, entry.compressedSize);
-        TEntryOutput output(*out, entry.uncompressedSize);
+        TEntryOutput output(*out, entry.uncompressedSize, Sink);
         try {
             if (entry.method == kMethodStored) {
                 uint8_t chunk[4096];
@@ -538,11 +543,13 @@ bool TZipReader::ExtractEntry(size_t index, TInflated* inflated) {
         if (!failed) out->File().SetDosTime(SanitizeDosDateTime(entry.dosDateTime));
         if (!out->Close()) throw ECantWriteUCF();
     } catch (...) {
+        if (Sink) Sink->End(false);
         out.reset();
         DeleteFile(outPath);
         throw;
     }
     out.reset();
+    if (Sink) Sink->End(!failed);
 
     if (failed) {
         DeleteFile(outPath);

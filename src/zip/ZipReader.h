@@ -24,6 +24,9 @@
 // start and end inside `UnZip`; the message pump, the cancel check and every
 // file written stay on the calling thread. At most 2 x `Threads` entries are
 // held in memory.
+//
+// `Sink` (ExtractSink.h), when set, sees every file's bytes as they are
+// written, and whether the file was kept.
 #pragma once
 
 #include <atomic>
@@ -39,6 +42,7 @@
 namespace nuva {
 
 class TInflater;
+class TExtractSink;
 
 enum class TOverwriteMode { Prompt, Always, Never, ifNewer, ifOlder };
 enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
@@ -107,6 +111,8 @@ class TZipReader {
     // Workers that decode (UnZip) or compress (TZipWriter::Zip) entries side
     // by side; 1: none.
     int Threads = 1;
+    // Sees the bytes of every file UnZip writes; not owned.
+    TExtractSink* Sink = nullptr;
 
   protected:
     // Runs the message pump when asked and raises EUserCanceled on a pending

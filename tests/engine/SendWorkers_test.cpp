@@ -3,6 +3,8 @@
 // spread of items, and no work file is left.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "EngineTestSupport.h"
 #include "FaultSweep.h"
 #include "engine/EngineTexts.h"
@@ -160,6 +162,49 @@ TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
             });
         // Two opens and several reads (each reading).
         EXPECT_GE(swept, keepLimit ? 5 : 6) << threads << " threads";
+    }
+}
+
+// Files converted as the unpacking wrote them are taken only while they
+// still read as those bytes: from the same bytes, from bytes with one
+// changed and from one byte short, the reply is the one-thread reply of the
+// files as they are.
+TEST_F(TSendWorkers, ReplyTakesUnpackedPiecesOnlyOfUnchangedFiles) {
+    const struct {
+        const char* what;
+        std::function<void(AnsiString&)> change;
+    } kinds[] = {
+        {"the files' bytes", [](AnsiString&) {}},
+        {"a byte changed", [](AnsiString& b) { b[b.size() / 2] = b[b.size() / 2] == 'x' ? 'y' : 'x'; }},
+        {"a byte short", [](AnsiString& b) { b.pop_back(); }},
+    };
+    const std::pair<const char*, size_t> files[] = {{"big.xml", 700 * 1024}, {"small", 40}};
+    for (const auto& kind : kinds) {
+        TData rep;
+        rep.Sender = "S";
+        rep.Files = std::make_unique<TStringList>();
+        rep.Unpacked = std::make_unique<TReplyPieces>(3, size_t{16} << 20);
+        for (const auto& [name, size] : files) {
+            const AnsiString path = temp_ / name;
+            const AnsiString text = Text(size, static_cast<uint32_t>(size));
+            rep.Unpacked->Begin(path);
+            // In the pieces an extraction writes.
+            for (size_t at = 0; at < text.size(); at += 32768)
+                rep.Unpacked->Add(reinterpret_cast<const uint8_t*>(text.data()) + at,
+                                  std::min<size_t>(32768, text.size() - at));
+            rep.Unpacked->End(true);
+            AnsiString written = text;
+            kind.change(written);
+            test::WriteAll(path, written);
+            rep.Files->Add(path);
+        }
+        engine_.SetThreads(1);
+        TData plain;
+        plain.Sender = rep.Sender;
+        plain.Files = std::make_unique<TStringList>(*rep.Files);
+        const WideString one = engine_.BuildReplyPdu(plain);
+        engine_.SetThreads(3);
+        EXPECT_TRUE(engine_.BuildReplyPdu(rep) == one) << kind.what;
     }
 }
 

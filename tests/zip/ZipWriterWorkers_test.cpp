@@ -1,17 +1,20 @@
 // Packing with workers: the archive is byte for byte the one a single thread
 // writes, for every spread of items, level and worker count, and the count of
 // packed files is the same (skipped files included). Unpacking with workers
-// writes and lists the same files, damaged entries included.
+// writes and lists the same files, damaged entries included, and hands its
+// sink each kept file's bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "zip/CompressUtil.h"
+#include "zip/ExtractSink.h"
 #include "zip/PackAhead.h"
 #include "zip/ZipWriter.h"
 
@@ -164,13 +167,39 @@ struct TUnpacked {
     bool complete = false;
     std::vector<AnsiString> listed;  // names, in the order listed
     std::vector<std::pair<AnsiString, std::string>> files;
+    bool sinkAgrees = false;  // the sink saw each kept file's bytes, and only those as kept
+};
+
+// What an extraction hands its sink: each file's bytes and whether it was kept.
+class TRecordingSink : public TExtractSink {
+  public:
+    void Begin(const AnsiString& path) override {
+        current_ = path;
+        bytes[path].clear();
+        whole.erase(path);
+    }
+    void Add(const uint8_t* data, size_t count) override {
+        bytes[current_].append(reinterpret_cast<const char*>(data), count);
+    }
+    void End(bool kept) noexcept override { whole[current_] = kept; }
+    std::map<AnsiString, std::string> bytes;
+    std::map<AnsiString, bool> whole;
+
+  private:
+    AnsiString current_;
 };
 
 TUnpacked Unpack(const TTempDir& dir, const AnsiString& zip, int threads) {
     const AnsiString out = dir / ("out" + std::to_string(threads));
     TUnpacked r;
     std::vector<AnsiString> written;
-    r.complete = UnzipToDirListing(zip, out, written, threads);
+    TRecordingSink sink;
+    r.complete = UnzipToDirListing(zip, out, written, threads, &sink);
+    size_t kept = 0;
+    for (const auto& [path, whole] : sink.whole) kept += whole ? 1 : 0;
+    r.sinkAgrees = kept == written.size();
+    for (const AnsiString& path : written)
+        r.sinkAgrees = r.sinkAgrees && sink.whole[path] && sink.bytes[path] == ReadAll(path);
     for (const AnsiString& path : written) r.listed.push_back(ExtractFileName(path));
     for (const TDirEntry& e : ListDirectoryEntries(out))
         if (!(e.attributes & faDirectory))
@@ -195,6 +224,7 @@ TEST(ZipWriterWorkers, UnpackWritesAndListsTheSameForAnyNumberOfWorkers) {
             }
             WriteAll(dir / "in.zip", archive);
             const TUnpacked one = Unpack(dir, dir / "in.zip", 1);
+            EXPECT_TRUE(one.sinkAgrees) << spread.what << (damaged ? ", damaged" : "");
             if (!damaged) {
                 EXPECT_TRUE(one.complete) << spread.what;
                 EXPECT_EQ(one.files.size(), items.size()) << spread.what;
@@ -206,6 +236,7 @@ TEST(ZipWriterWorkers, UnpackWritesAndListsTheSameForAnyNumberOfWorkers) {
                 EXPECT_EQ(many.complete, one.complete) << what;
                 EXPECT_EQ(many.listed, one.listed) << what;
                 EXPECT_TRUE(many.files == one.files) << what << ": files differ";
+                EXPECT_TRUE(many.sinkAgrees) << what;
             }
         }
     }
