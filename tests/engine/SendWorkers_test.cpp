@@ -88,13 +88,15 @@ TEST_F(TSendWorkers, ReplyAndStepsAreTheSameForAnyNumberOfWorkers) {
 // characters at and around every place a piece could end give what one
 // thread gives, and what the whole text converted at once gives.
 TEST_F(TSendWorkers, LongRequestConvertsAsOneText) {
-    WideString head = u"<PDU><SENDER>S</SENDER><TYPE_CODE>01</TYPE_CODE><CONTENT><NAME>v</NAME><VALUE>";
+    WideString head =
+        u"<PDU><SENDER>S</SENDER><TYPE_CODE>01</TYPE_CODE><CONTENT><NAME>v</NAME><VALUE>";
     WideString value;
     const WideString filler = u"誠錦 ab&amp;<c>";
     while (value.size() < 3 * 1024 * 1024 + 100) value += filler;
     // Pieces are a mebi-unit long: put a pair across each boundary of the
     // whole text, and one right after it.
-    for (size_t boundary = 1024 * 1024; boundary < head.size() + value.size(); boundary += 1024 * 1024) {
+    for (size_t boundary = 1024 * 1024; boundary < head.size() + value.size();
+         boundary += 1024 * 1024) {
         value[boundary - head.size() - 1] = 0xD83D;  // U+1F600, not in the code page
         value[boundary - head.size()] = 0xDE00;
         value[boundary - head.size() + 1] = u'錦';
@@ -157,7 +159,8 @@ TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
                                         << run.failedOp << ") gave a reply";
                 } else {
                     EXPECT_FALSE(raised) << threads << " threads";
-                    EXPECT_TRUE(got == one) << threads << " threads, keep limit " << keepLimit << ": the reply differs";
+                    EXPECT_TRUE(got == one)
+                        << threads << " threads, keep limit " << keepLimit << ": the reply differs";
                 }
             });
         // Two opens and several reads (each reading).
@@ -168,43 +171,50 @@ TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
 // Files converted as the unpacking wrote them are taken only while they
 // still read as those bytes: from the same bytes, from bytes with one
 // changed and from one byte short, the reply is the one-thread reply of the
-// files as they are.
+// files as they are; also when the PDU turns out one unit too large to keep
+// after a file was taken (it is then counted again by reading).
 TEST_F(TSendWorkers, ReplyTakesUnpackedPiecesOnlyOfUnchangedFiles) {
     const struct {
         const char* what;
         std::function<void(AnsiString&)> change;
     } kinds[] = {
         {"the files' bytes", [](AnsiString&) {}},
-        {"a byte changed", [](AnsiString& b) { b[b.size() / 2] = b[b.size() / 2] == 'x' ? 'y' : 'x'; }},
+        {"a byte changed",
+         [](AnsiString& b) { b[b.size() / 2] = b[b.size() / 2] == 'x' ? 'y' : 'x'; }},
         {"a byte short", [](AnsiString& b) { b.pop_back(); }},
     };
-    const std::pair<const char*, size_t> files[] = {{"big.xml", 700 * 1024}, {"small", 40}};
+    const std::pair<const char*, size_t> files[] = {{"small", 40}, {"big.xml", 700 * 1024}};
     for (const auto& kind : kinds) {
-        TData rep;
-        rep.Sender = "S";
-        rep.Files = std::make_unique<TStringList>();
-        rep.Unpacked = std::make_unique<TReplyPieces>(3, size_t{16} << 20);
+        TData plain;
+        plain.Sender = "S";
+        plain.Files = std::make_unique<TStringList>();
         for (const auto& [name, size] : files) {
-            const AnsiString path = temp_ / name;
-            const AnsiString text = Text(size, static_cast<uint32_t>(size));
-            rep.Unpacked->Begin(path);
-            // In the pieces an extraction writes.
-            for (size_t at = 0; at < text.size(); at += 32768)
-                rep.Unpacked->Add(reinterpret_cast<const uint8_t*>(text.data()) + at,
-                                  std::min<size_t>(32768, text.size() - at));
-            rep.Unpacked->End(true);
-            AnsiString written = text;
+            AnsiString written = Text(size, static_cast<uint32_t>(size));
             kind.change(written);
-            test::WriteAll(path, written);
-            rep.Files->Add(path);
+            test::WriteAll(temp_ / name, written);
+            plain.Files->Add(temp_ / name);
         }
         engine_.SetThreads(1);
-        TData plain;
-        plain.Sender = rep.Sender;
-        plain.Files = std::make_unique<TStringList>(*rep.Files);
         const WideString one = engine_.BuildReplyPdu(plain);
-        engine_.SetThreads(3);
-        EXPECT_TRUE(engine_.BuildReplyPdu(rep) == one) << kind.what;
+        for (const size_t keepLimit : {size_t{16} << 20, one.size() - 1}) {
+            TData rep;
+            rep.Sender = plain.Sender;
+            rep.Files = std::make_unique<TStringList>(*plain.Files);
+            rep.Unpacked = std::make_unique<TReplyPieces>(3, size_t{16} << 20);
+            for (const auto& [name, size] : files) {
+                const AnsiString text = Text(size, static_cast<uint32_t>(size));
+                rep.Unpacked->Begin(temp_ / name);
+                // In the pieces an extraction writes.
+                for (size_t at = 0; at < text.size(); at += 32768)
+                    rep.Unpacked->Add(reinterpret_cast<const uint8_t*>(text.data()) + at,
+                                      std::min<size_t>(32768, text.size() - at));
+                rep.Unpacked->End(true);
+            }
+            engine_.SetThreads(3);
+            engine_.SetReplyKeepLimit(keepLimit);
+            EXPECT_TRUE(engine_.BuildReplyPdu(rep) == one)
+                << kind.what << ", keep limit " << keepLimit;
+        }
     }
 }
 
@@ -213,11 +223,12 @@ TEST_F(TSendWorkers, ThreadsSettingIsReadAsACount) {
     const struct {
         const char* value;
         int expected;
-    } cases[] = {{"1", 1}, {" 4 ", 4}, {"12", 12}, {"", 0}, {"0", 0}, {"-2", 0}, {"two", 0},
-                 {"3x", 0}};
+    } cases[] = {{"1", 1}, {" 4 ", 4}, {"12", 12}, {"", 0},
+                 {"0", 0}, {"-2", 0},  {"two", 0}, {"3x", 0}};
     for (const auto& c : cases) {
         AnsiString config = Config();
-        config = config.substr(0, config.size() - 9) + "<THREADS>" + c.value + "</THREADS></CONFIG>";
+        config =
+            config.substr(0, config.size() - 9) + "<THREADS>" + c.value + "</THREADS></CONFIG>";
         engine_.ReadConfig(config);
         EXPECT_EQ(engine_.Config().Threads, c.expected) << "\"" << c.value << "\"";
     }
