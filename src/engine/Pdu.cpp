@@ -362,21 +362,33 @@ void TReplyPieces::Begin(const AnsiString& path) {
     pending_.clear();
     crc_ = kCrc32Preset;
     if (over_) return;
-    const auto found = files_.find(path);
-    if (found != files_.end()) {
-        // Written again: what was made of it goes, once no job writes there.
-        if (pool_) pool_->WaitAll();
-        files_.erase(found);
+    try {
+        const auto found = files_.find(path);
+        if (found != files_.end()) {
+            // Written again: what was made of it goes, once no job writes
+            // there (the jobs raise nothing).
+            if (pool_) pool_->WaitAll();
+            files_.erase(found);
+        }
+        current_ = &files_[path];
+    } catch (...) {
+        // Left to BuildReply's reading.
     }
-    current_ = &files_[path];
 }
 
 void TReplyPieces::Add(const uint8_t* data, size_t count) {
     if (!current_) return;
-    crc_ = Crc32Update(crc_, data, count);
-    current_->size += static_cast<int64_t>(count);
-    pending_.append(reinterpret_cast<const char*>(data), count);
-    if (pending_.size() >= kValuePiece) Cut(false);
+    // What goes wrong here only leaves the file to BuildReply's reading: the
+    // extraction goes on.
+    try {
+        crc_ = Crc32Update(crc_, data, count);
+        current_->size += static_cast<int64_t>(count);
+        pending_.append(reinterpret_cast<const char*>(data), count);
+        if (pending_.size() >= kValuePiece) Cut(false);
+    } catch (...) {
+        current_ = nullptr;
+        pending_.clear();
+    }
 }
 
 void TReplyPieces::Cut(bool last) {

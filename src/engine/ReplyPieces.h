@@ -5,6 +5,9 @@
 // overlap. At most `limit` units are kept in all; the files beyond are left
 // to BuildReply's own reading.
 //
+// It raises nothing into the extraction: what fails here only leaves the
+// file to BuildReply's reading.
+//
 // Threads: every member from the thread that made the object (the
 // extraction's calling thread). Jobs convert memory only.
 #pragma once

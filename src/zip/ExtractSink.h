@@ -13,7 +13,9 @@ namespace nuva {
 class TExtractSink {
   public:
     virtual ~TExtractSink() = default;
-    // The file at `path` was created; its bytes follow.
+    // The file at `path` was created; its bytes follow. What Begin or Add
+    // raises ends the extraction as a failure to write would (the file is
+    // deleted, End(false) is called).
     virtual void Begin(const AnsiString& path) = 0;
     // The next `count` bytes written into it.
     virtual void Add(const uint8_t* data, size_t count) = 0;

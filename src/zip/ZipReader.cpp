@@ -503,8 +503,8 @@ bool TZipReader::ExtractEntry(size_t index, TInflated* inflated) {
     bool failed = false;  // decoding ended early: the entry does not count
     int64_t written = 0;
     uint32_t crc = 0;
-    if (Sink) Sink->Begin(outPath);
     try {
+        if (Sink) Sink->Begin(outPath);
         in.Seek(dataStart, soBeginning);
         TEntryInput input(*this, in, entry.compressedSize);
         TEntryOutput output(*out, entry.uncompressedSize, Sink);
