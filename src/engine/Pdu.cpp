@@ -310,6 +310,8 @@ void ConvertPieceApart(std::string_view piece, bool escape, char16_t* dest, size
 }
 
 
+}  // namespace
+
 // Runs large pieces' work on a few workers, at most `window` pieces ahead of
 // the calling thread, each job with its own copy of its piece. The workers
 // start with the first large piece: a small reply starts none.
@@ -335,6 +337,8 @@ class TPieceJobs {
     const size_t window_;
     std::optional<TWorkerPool> pool_;
 };
+
+namespace {
 
 // Whether `file` (at its start) holds `size` bytes with this CRC-32; it is
 // back at its start when not.
@@ -365,9 +369,9 @@ void TReplyPieces::Begin(const AnsiString& path) {
     try {
         const auto found = files_.find(path);
         if (found != files_.end()) {
-            // Written again: what was made of it goes, once no job writes
+                // Written again: what was made of it goes, once no job writes
             // there (the jobs raise nothing).
-            if (pool_) pool_->WaitAll();
+            if (jobs_) jobs_->Finish();
             files_.erase(found);
         }
         current_ = &files_[path];
@@ -403,20 +407,17 @@ void TReplyPieces::Cut(bool last) {
         return;
     }
     TPiece& slot = current_->pieces.emplace_back();
-    if (piece.size() < kWorkerPiece) {
+    if (!jobs_) jobs_ = std::make_unique<TPieceJobs>(threads_);
+    if (!jobs_->Parallel(piece))
         slot.units = ConvertOwned(piece, true, slot.count);
-    } else {
-        if (!pool_) pool_ = std::make_unique<TWorkerPool>(threads_);
-        while (pool_->Pending() >= 2 * static_cast<size_t>(threads_)) pool_->Wait(pool_->Oldest());
-        auto owned = std::make_shared<const AnsiString>(piece);
-        pool_->Post([owned, &slot] {
+    else
+        jobs_->Post(piece, [&slot](std::string_view owned) {
             try {
-                slot.units = ConvertOwned(*owned, true, slot.count);
+                slot.units = ConvertOwned(owned, true, slot.count);
             } catch (...) {
                 slot.failed = true;
             }
         });
-    }
     pending_.erase(0, cut);
 }
 
@@ -441,7 +442,7 @@ void TReplyPieces::End(bool whole) noexcept {
 }
 
 TReplyPieces::TFile* TReplyPieces::Take(const AnsiString& path) {
-    if (pool_) pool_->WaitAll();  // the jobs raise nothing
+    if (jobs_) jobs_->Finish();  // the jobs raise nothing
     const auto found = files_.find(path);
     if (found == files_.end() || !found->second.whole) return nullptr;
     TFile& file = found->second;

@@ -22,7 +22,7 @@
 
 namespace nuva {
 
-class TWorkerPool;
+class TPieceJobs;
 
 class TReplyPieces : public TExtractSink {
   public:
@@ -63,7 +63,7 @@ class TReplyPieces : public TExtractSink {
     TFile* current_ = nullptr;  // the file being written, while it is kept
     AnsiString pending_;        // its bytes not yet handed to a job
     uint32_t crc_ = 0;
-    std::unique_ptr<TWorkerPool> pool_;  // last: its jobs end before the pieces go
+    std::unique_ptr<TPieceJobs> jobs_;  // last: its jobs end before the pieces go
 };
 
 }  // namespace nuva

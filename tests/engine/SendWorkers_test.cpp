@@ -172,7 +172,8 @@ TEST_F(TSendWorkers, ReplyFilesFailingInTurnGiveNoReply) {
 // still read as those bytes: from the same bytes, from bytes with one
 // changed and from one byte short, the reply is the one-thread reply of the
 // files as they are; also when the PDU turns out one unit too large to keep
-// after a file was taken (it is then counted again by reading).
+// after a file was taken (it is then counted again by reading), and when the
+// unpacking kept too little to give a file.
 TEST_F(TSendWorkers, ReplyTakesUnpackedPiecesOnlyOfUnchangedFiles) {
     const struct {
         const char* what;
@@ -196,11 +197,16 @@ TEST_F(TSendWorkers, ReplyTakesUnpackedPiecesOnlyOfUnchangedFiles) {
         }
         engine_.SetThreads(1);
         const WideString one = engine_.BuildReplyPdu(plain);
-        for (const size_t keepLimit : {size_t{16} << 20, one.size() - 1}) {
+        // The reply's keep limit, and the unpacking's (beyond it a file is
+        // read as without the unpacked pieces).
+        const std::pair<size_t, size_t> limits[] = {{size_t{16} << 20, size_t{16} << 20},
+                                                    {one.size() - 1, size_t{16} << 20},
+                                                    {size_t{16} << 20, size_t{100} << 10}};
+        for (const auto& [keepLimit, unpackLimit] : limits) {
             TData rep;
             rep.Sender = plain.Sender;
             rep.Files = std::make_unique<TStringList>(*plain.Files);
-            rep.Unpacked = std::make_unique<TReplyPieces>(3, size_t{16} << 20);
+            rep.Unpacked = std::make_unique<TReplyPieces>(3, unpackLimit);
             for (const auto& [name, size] : files) {
                 const AnsiString text = Text(size, static_cast<uint32_t>(size));
                 rep.Unpacked->Begin(temp_ / name);
@@ -213,7 +219,7 @@ TEST_F(TSendWorkers, ReplyTakesUnpackedPiecesOnlyOfUnchangedFiles) {
             engine_.SetThreads(3);
             engine_.SetReplyKeepLimit(keepLimit);
             EXPECT_TRUE(engine_.BuildReplyPdu(rep) == one)
-                << kind.what << ", keep limit " << keepLimit;
+                << kind.what << ", keep limit " << keepLimit << ", unpacking's " << unpackLimit;
         }
     }
 }

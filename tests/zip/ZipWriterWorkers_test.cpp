@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "zip/CompressUtil.h"
+#include "zip/Crc32.h"
 #include "zip/ExtractSink.h"
 #include "zip/PackAhead.h"
 #include "zip/ZipWriter.h"
@@ -53,12 +54,17 @@ struct TSpread {
 
 std::vector<TSpread> Spreads() {
     return {
-        {"one item", [] { return std::vector<TItem>{{"a.xml", Mixed(200000, 1)}}; }, {}},
+        {"one item",
+         [] {
+             return std::vector<TItem>{{"a.xml", Mixed(200000, 1)}};
+         },
+         {}},
         {"many tiny items",
          [] {
              std::vector<TItem> v;
              for (int i = 0; i < 150; ++i)
-                 v.push_back({"t" + std::to_string(i) + ".txt", Mixed(static_cast<size_t>(i % 40), i)});
+                 v.push_back(
+                     {"t" + std::to_string(i) + ".txt", Mixed(static_cast<size_t>(i % 40), i)});
              return v;
          },
          {}},
@@ -125,13 +131,20 @@ TPackResult Pack(const TTempDir& dir, const std::vector<TItem>& items,
     return r;
 }
 
+// The spread's files in `dir`, and a second file under the name of the
+// repeated-names spread's first.
+std::vector<TItem> WriteSpread(const TTempDir& dir, const TSpread& spread) {
+    std::vector<TItem> items = spread.items();
+    ForceDirectories(dir / "sub");
+    for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
+    WriteAll(dir / "sub/a.TXT", "a second file under the same stored name");
+    return items;
+}
+
 TEST(ZipWriterWorkers, ArchiveIsByteIdenticalForAnyNumberOfWorkers) {
     for (const TSpread& spread : Spreads()) {
         TTempDir dir;
-        const std::vector<TItem> items = spread.items();
-        ForceDirectories(dir / "sub");
-        for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
-        WriteAll(dir / "sub/a.TXT", "a second file under the same stored name");
+        const std::vector<TItem> items = WriteSpread(dir, spread);
         for (int level : spread.levels) {
             const TPackResult one = Pack(dir, items, spread.extraLines, level, 1);
             ASSERT_GT(one.archive.size(), 22u) << spread.what;
@@ -246,8 +259,13 @@ TEST(ZipWriterWorkers, ThreadCountIsBounded) {
     const struct {
         int requested;
         int expected;
-    } cases[] = {{1, 1}, {2, 2}, {8, 8}, {9, kMaxZipThreads}, {1000, kMaxZipThreads},
-                 {0, DefaultZipThreads()}, {-3, DefaultZipThreads()}};
+    } cases[] = {{1, 1},
+                 {2, 2},
+                 {8, 8},
+                 {9, kMaxZipThreads},
+                 {1000, kMaxZipThreads},
+                 {0, DefaultZipThreads()},
+                 {-3, DefaultZipThreads()}};
     for (const auto& c : cases) EXPECT_EQ(ZipThreads(c.requested), c.expected) << c.requested;
     EXPECT_GE(DefaultZipThreads(), 1);
     EXPECT_LE(DefaultZipThreads(), kMaxZipThreads);
@@ -269,15 +287,18 @@ TEST(ZipWriterWorkers, EntriesMadeAheadGiveTheArchiveOfTheFiles) {
         std::function<void(std::string&)> change;
     } kinds[] = {
         {"the files' bytes", [](std::string&) {}},
-        {"a byte changed", [](std::string& b) { if (!b.empty()) b[b.size() / 2] ^= 1; }},
-        {"a byte short", [](std::string& b) { if (!b.empty()) b.pop_back(); }},
+        {"a byte changed",
+         [](std::string& b) {
+             if (!b.empty()) b[b.size() / 2] ^= 1;
+         }},
+        {"a byte short",
+         [](std::string& b) {
+             if (!b.empty()) b.pop_back();
+         }},
     };
     for (const TSpread& spread : Spreads()) {
         TTempDir dir;
-        const std::vector<TItem> items = spread.items();
-        ForceDirectories(dir / "sub");
-        for (const TItem& item : items) WriteAll(dir / item.name, item.bytes);
-        WriteAll(dir / "sub/a.TXT", "a second file under the same stored name");
+        const std::vector<TItem> items = WriteSpread(dir, spread);
         for (int level : {0, 6}) {
             const TPackResult files = Pack(dir, items, spread.extraLines, level, 1);
             for (const auto& kind : kinds) {
@@ -296,6 +317,33 @@ TEST(ZipWriterWorkers, EntriesMadeAheadGiveTheArchiveOfTheFiles) {
                 }
             }
         }
+    }
+}
+
+// Entries made ahead, taken by path: the last entry begun for a path is the
+// one its file holds; an entry left without its end (its file's write
+// failed) stops when the owner goes; another level or an unknown path has
+// none to give.
+TEST(PackAhead, TakesTheLastEntryOfAPathAndStopsAnAbandonedOne) {
+    const std::string first = Mixed(100000, 1), second = Mixed(90000, 2);
+    for (int threads : {1, 3}) {
+        TPackAhead ahead(threads, 6);
+        const size_t a = ahead.Begin("f");
+        ahead.Add(a, first);
+        ahead.End(a);
+        const size_t b = ahead.Begin("f");
+        ahead.Add(b, second.substr(0, 1000));
+        ahead.Add(b, second.substr(1000));
+        ahead.End(b);
+        TPackedEntry entry;
+        EXPECT_FALSE(ahead.Take("g", entry)) << threads;
+        ASSERT_TRUE(ahead.Take("f", entry)) << threads;
+        EXPECT_EQ(entry.sourceBytes, int64_t(second.size())) << threads;
+        EXPECT_EQ(entry.crc, Crc32(second.data(), second.size())) << threads;
+        EXPECT_FALSE(ahead.Take("f", entry)) << threads << ": taken twice";
+        // Begun and never ended: the destructor must not wait for more.
+        TPackAhead abandoned(threads, 6);
+        abandoned.Add(abandoned.Begin("h"), first);
     }
 }
 
